@@ -1,0 +1,86 @@
+#include "core/device_list_file.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+namespace quodra::core {
+
+namespace {
+constexpr int kHeaderSize = 2;
+
+void setError(QString* error, const QString& text)
+{
+    if (error)
+        *error = text;
+}
+} // namespace
+
+std::optional<std::vector<Tkonfig>> readDeviceList(const QString& path, QString* error,
+                                                   const std::vector<Tkonfig>& base)
+{
+    QFile file(path);
+    if (!file.exists())
+        return std::vector<Tkonfig>{};
+    if (!file.open(QIODevice::ReadOnly)) {
+        setError(error, QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));
+        return std::nullopt;
+    }
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        setError(error, QStringLiteral("Cannot read file \"%1\". %2").arg(path, file.errorString()));
+        return std::nullopt;
+    }
+    if (bytes.isEmpty())
+        return std::vector<Tkonfig>{};
+    const int count = quint8(bytes[0]);
+    std::vector<Tkonfig> records(std::size_t(count), Tkonfig{});
+    for (int i = 0; i < count; ++i) {
+        if (std::size_t(i) < base.size())
+            records[std::size_t(i)] = base[std::size_t(i)];
+        const qsizetype offset = kHeaderSize + qsizetype(i) * qsizetype(kTkonfigSize);
+        if (offset < bytes.size())
+            records[std::size_t(i)].overwriteFrom(QByteArrayView(bytes).sliced(offset));
+    }
+    return records;
+}
+
+bool writeDeviceList(const QString& path, const std::vector<Tkonfig>& records, QString* error)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        setError(error, QStringLiteral("Cannot create file \"%1\". %2").arg(path, file.errorString()));
+        return false;
+    }
+    QByteArray bytes;
+    const std::size_t count = std::min<std::size_t>(records.size(), kMaxDevices);
+    bytes.reserve(qsizetype(kHeaderSize + count * kTkonfigSize));
+    bytes.append(char(count));
+    bytes.append(char(1));
+    for (std::size_t i = 0; i < count; ++i)
+        bytes.append(records[i].toBytes());
+    if (file.write(bytes) != bytes.size() || !file.commit()) {
+        setError(error, QStringLiteral("Cannot write file \"%1\". %2").arg(path, file.errorString()));
+        return false;
+    }
+    return true;
+}
+
+bool LoadDeviceList(const QString& path, DeviceTable& table, QString* error)
+{
+    std::vector<Tkonfig> base;
+    base.reserve(kMaxDevices);
+    for (int n = 1; n <= kMaxDevices; ++n)
+        base.push_back(table.konfig(quint8(n)));
+    auto records = readDeviceList(path, error, base);
+    if (!records)
+        return false;
+    table.loadConfigs(*records);
+    return true;
+}
+
+bool SaveDeviceList(const QString& path, const DeviceTable& table, QString* error)
+{
+    return writeDeviceList(path, table.configs(), error);
+}
+
+} // namespace quodra::core
