@@ -1,0 +1,74 @@
+#include "ui/main_status_bar.h"
+
+#include <QMouseEvent>
+
+namespace quodra::ui {
+
+void CountdownLabel::setCountdownRunning(bool running)
+{
+    setCursor(running ? Qt::PointingHandCursor : Qt::ArrowCursor);
+}
+
+void CountdownLabel::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton)
+        Q_EMIT clicked();
+    QLabel::mousePressEvent(event);
+}
+
+MainStatusBar::MainStatusBar(QWidget* parent)
+    : QStatusBar(parent)
+    , m_count(new QLabel(this))
+    , m_countdown(new CountdownLabel(this))
+    , m_tags(new QLabel(this))
+{
+    setObjectName(QStringLiteral("StatusBar"));
+    m_count->setObjectName(QStringLiteral("countPanel"));
+    m_countdown->setObjectName(QStringLiteral("Label4"));
+    m_tags->setObjectName(QStringLiteral("tagPanel"));
+    m_count->setMinimumWidth(110);
+    m_countdown->setMinimumWidth(130);
+    m_countdown->setAlignment(Qt::AlignCenter);
+    m_countdown->setToolTip(QStringLiteral("Stop / Start"));
+    QFont tagFont = m_tags->font();
+    tagFont.setBold(true);
+    m_tags->setFont(tagFont);
+    m_tags->setStyleSheet(QStringLiteral("color: #C00000"));
+    addWidget(m_count);
+    addWidget(m_countdown);
+    addWidget(m_tags, 1);
+    connect(m_countdown, &CountdownLabel::clicked, this, &MainStatusBar::countdownClicked);
+}
+
+void MainStatusBar::setCountText(const QString& text)
+{
+    m_count->setText(text);
+}
+
+void MainStatusBar::setCountdownText(const QString& text, bool running)
+{
+    m_countdown->setText(text);
+    m_countdown->setCountdownRunning(running);
+}
+
+void MainStatusBar::setTagText(const QString& text)
+{
+    m_tags->setText(text);
+}
+
+QString MainStatusBar::countText() const
+{
+    return m_count->text();
+}
+
+QString MainStatusBar::countdownText() const
+{
+    return m_countdown->text();
+}
+
+QString MainStatusBar::tagText() const
+{
+    return m_tags->text();
+}
+
+} // namespace quodra::ui
