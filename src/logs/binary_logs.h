@@ -47,12 +47,13 @@ static_assert(sizeof(ValueLogRecord) == 12);
 
 // File name stem of a device's logs: the address with "." as "_", then "_" and the port when the
 // port is not 0. Path separators and control characters become "_" so no name leaves the log
-// directory.
+// directory; an empty address gives "_" so the stem is never empty.
 QString logBaseName(const core::Tkonfig& device);
 QString stateLogFileName(const core::Tkonfig& device);              // stem + ".slg"
 QString valueLogFileName(const core::Tkonfig& device, int channel); // stem + "_00".."_15" + ".vlg"
 
-// Receives every record written, so open charts grow live. Called on the writer's thread.
+// Receives every record written, so open charts grow live. Called on the writer's thread while the
+// writers' lock is held (so records arrive in file order); it must not call back into BinaryLogs.
 class ChartFeed {
 public:
     virtual ~ChartFeed() = default;
@@ -64,7 +65,7 @@ class BinaryLogs {
 public:
     explicit BinaryLogs(core::DeviceTable& table);
 
-    // Directory text ending with a path separator.
+    // Directory text ending with a path separator ("/" is added when it is missing).
     void setDirectory(const QString& directory);
     QString directory() const;
     void setChartFeed(ChartFeed* feed);
@@ -73,16 +74,21 @@ public:
     // in table order; a failure ends the call. False on an I/O error (see lastError()).
     bool WriteStateLog(quint8 device, std::uint8_t code);
     // Appends the channel's current value of the device, whatever its valueLogMask says.
+    // A channel outside 0..15 is refused (false).
     bool WriteValueLog(quint8 device, int channel);
 
-    // The same for a device whose records the caller already holds.
-    bool writeStateRecord(quint8 device, const core::Tkonfig& konfig, const core::Tstav& stav, std::uint8_t code);
+    // The same for a device whose records the caller already holds. A state record is written
+    // only when the record's stateLogEnabled is 1; device 0 here only means "hand nothing on".
+    bool writeStateRecord(quint8 device, const core::Tkonfig& konfig, const core::Tstav& stav,
+                          std::uint8_t code);
     bool writeValueRecord(quint8 device, const core::Tkonfig& konfig, int channel, float value);
 
     QString lastError() const;
 
 private:
+    // Callers hold m_mutex.
     bool append(const QString& path, const void* record, int size);
+    bool appendState(quint8 device, const core::Tkonfig& konfig, const StateLogRecord& record);
 
     core::DeviceTable& m_table;
     mutable QMutex m_mutex;
@@ -91,7 +97,8 @@ private:
     ChartFeed* m_feed = nullptr;
 };
 
-// Readers: whole records only; a partial record at the end is ignored.
+// Readers: whole records only; a partial record at the end is ignored. One read straight into the
+// returned vector. nullopt with an error text when the file is missing or cannot be read.
 std::optional<std::vector<StateLogRecord>> readStateLog(const QString& path, QString* error = nullptr);
 std::optional<std::vector<ValueLogRecord>> readValueLog(const QString& path, QString* error = nullptr);
 

@@ -6,6 +6,7 @@
 #include "core/device_records.h"
 #include "core/device_table.h"
 
+#include <QDateTime>
 #include <QMutex>
 #include <QString>
 
@@ -37,7 +38,7 @@ public:
 
     void setEnabled(bool on);
     bool enabled() const;
-    // Directory text ending with a path separator.
+    // Directory text ending with a path separator ("/" is added when it is missing).
     void setDirectory(const QString& directory);
     QString directory() const;
     QString filePath() const;
@@ -50,8 +51,14 @@ public:
     bool writeForDevice(const core::Tkonfig& device, const QString& text);
     QString lastError() const;
 
-    // The line as written, without the line end: exposed for the tests and the tool.
+    // What stands between " - " and the event text for a device: its address, ":" and the port
+    // when the port is not 0, then one space. Events of the program itself have none.
+    static QString devicePart(const core::Tkonfig& device);
+    // The line as written, without the line end: the shared date-time text, " - ", the device
+    // part (empty for device 0) and the text. Exposed for the tests and the tool.
     static QString formatLine(const QDateTime& when, const QString& devicePart, const QString& text);
+
+    inline static const QString fileName = QStringLiteral("Quodra_st.log");
 
 private:
     bool appendLine(const QString& devicePart, const QString& text);
