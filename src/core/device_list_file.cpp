@@ -1,7 +1,8 @@
 #include "core/device_list_file.h"
 
+#include "core/atomic_file.h"
+
 #include <QFile>
-#include <QSaveFile>
 
 namespace quodra::core {
 
@@ -46,11 +47,6 @@ std::optional<std::vector<Tkonfig>> readDeviceList(const QString& path, QString*
 
 bool writeDeviceList(const QString& path, const std::vector<Tkonfig>& records, QString* error)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        setError(error, QStringLiteral("Cannot create file \"%1\". %2").arg(path, file.errorString()));
-        return false;
-    }
     QByteArray bytes;
     const std::size_t count = std::min<std::size_t>(records.size(), kMaxDevices);
     bytes.reserve(qsizetype(kHeaderSize + count * kTkonfigSize));
@@ -58,11 +54,7 @@ bool writeDeviceList(const QString& path, const std::vector<Tkonfig>& records, Q
     bytes.append(char(1));
     for (std::size_t i = 0; i < count; ++i)
         bytes.append(records[i].toBytes());
-    if (file.write(bytes) != bytes.size() || !file.commit()) {
-        setError(error, QStringLiteral("Cannot write file \"%1\". %2").arg(path, file.errorString()));
-        return false;
-    }
-    return true;
+    return writeFileAtomically(path, bytes, error);
 }
 
 bool LoadDeviceList(const QString& path, DeviceTable& table, QString* error)

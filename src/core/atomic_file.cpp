@@ -1,0 +1,26 @@
+#include "core/atomic_file.h"
+
+#include <QSaveFile>
+
+namespace quodra::core {
+
+bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* error)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        if (error)
+            *error = QStringLiteral("Cannot create file \"%1\". %2").arg(path, file.errorString());
+        return false;
+    }
+    // The explicit flush matters: QSaveFile::commit() does not notice a failure of the final flush
+    // of its buffer and would rename a cut-off file over the old one.
+    if (file.write(bytes) != bytes.size() || !file.flush() || !file.commit()) {
+        if (error)
+            *error = QStringLiteral("Cannot write file \"%1\". %2").arg(path, file.errorString());
+        file.cancelWriting();
+        return false;
+    }
+    return true;
+}
+
+} // namespace quodra::core
