@@ -34,9 +34,6 @@ bool devicePassesFilter(const Tkonfig& konfig, const Tstav& stav, const GridFilt
 // The devices (numbers, ascending) that stay visible; all of them when the filter is off.
 std::vector<quint8> visibleDevices(const std::vector<DeviceSnapshot>& devices, const GridFilterState& filter);
 
-// The device count of the status bar: word + ": " + count, and "(" visible ")" when rows are hidden.
-QString deviceCountText(const QString& word, int count, int visible);
-
 // Result of an edit of the address cell: the text before the first ":" is the address (cut to
 // the field's 50 characters), the text after it the port read as a decimal integer and kept to
 // its low 16 bits; without ":" the port is 0. A port that is not an integer is an error: the

@@ -6,6 +6,7 @@
 
 #include "core/device_table.h"
 #include "core/grid_filter.h"
+#include "ui/device_grid_model.h"
 
 #include <QDockWidget>
 
@@ -27,16 +28,7 @@ class BinaryLogs;
 
 namespace quodra::ui {
 
-class DeviceGridModel;
 class DeviceGridView;
-
-// Status colour of a device's "#" cell, set by the queries.
-enum class RowMark : quint8 {
-    None = 0,     // not queried yet: the fixed-column colour
-    Query = 1,    // query in progress: light blue #A6CAF0
-    Answered = 2, // last query answered: green #00FF00
-    Failed = 3,   // last query failed: red #FF0000
-};
 
 class DeviceGridPanel : public QDockWidget {
     Q_OBJECT
@@ -91,6 +83,14 @@ public:
     // Sets the filter text of column 2 ("Typ") or 3 ("Popis").
     void setTextFilter(int column, const QString& text);
 
+    // The menus as a right-button press prepares them: the device menu for a device (items
+    // enabled and shown by its state), the header menu of a column (text filter menu for "Typ"
+    // and "Popis", value column menu for 11..26, none otherwise). menuColumn() is the column the
+    // menus act on.
+    QMenu* deviceMenuFor(quint8 device);
+    QMenu* headerMenuFor(int column);
+    int menuColumn() const;
+
     DeviceGridModel* model() const;
     DeviceGridView* view() const;
     QToolBar* filterToolBar() const; // the toolbar "Filtr" above the grid ("Hodnoty" submenu)
@@ -115,6 +115,8 @@ Q_SIGNALS:
     void countTextChanged(const QString& text); // first status-bar panel
 
 private:
+    void afterStructureChange(quint8 select);
+
     struct Private;
     std::unique_ptr<Private> d;
 };
