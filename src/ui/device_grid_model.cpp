@@ -72,11 +72,12 @@ QColor DeviceGridModel::markColour(RowMark mark, quint8 commState)
 {
     switch (mark) {
     case RowMark::Query: return kQueryColour;
-    case RowMark::Answered: return kAnsweredColour;
+    // A device whose last exchange failed is never shown green.
+    case RowMark::Answered: return commState > core::CommAnswered ? kFailedColour : kAnsweredColour;
     case RowMark::Failed: return kFailedColour;
     case RowMark::None: break;
     }
-    // No mark yet in this run: the state the device is in decides, so a dead device is never green.
+    // No mark yet in this run: the state the device is in decides.
     if (commState == core::CommAnswered)
         return kAnsweredColour;
     if (commState > core::CommAnswered)
@@ -250,58 +251,51 @@ void DeviceGridModel::refreshDevice(quint64 id)
         emitRowChanged(row);
 }
 
-void DeviceGridModel::refreshAll()
+void DeviceGridModel::refreshAll() { reload(); }
+
+void DeviceGridModel::reload()
 {
-    std::vector<core::DeviceSnapshot> now = m_table.snapshots();
-    if (now.size() != m_devices.size()) {
-        reloadStructure();
+    std::vector<core::DeviceSnapshot> devices = m_table.snapshots();
+    const bool sameDevices = std::equal(devices.begin(), devices.end(), m_devices.begin(), m_devices.end(),
+                                        [](const auto& a, const auto& b) { return a.id == b.id; });
+    std::vector<quint8> visible;
+    if (m_filterActive) {
+        visible = core::visibleDevices(devices, m_filter);
+    } else {
+        visible.resize(devices.size());
+        for (std::size_t i = 0; i < devices.size(); ++i)
+            visible[i] = quint8(i + 1);
+    }
+    if (sameDevices && visible == m_visible) {
+        // Same rows: repaint them in place, so an open editor and the current row stay.
+        m_devices = std::move(devices);
+        if (!m_visible.empty())
+            Q_EMIT dataChanged(index(0, 0), index(int(m_visible.size()) - 1, ColumnCount - 1));
         return;
     }
-    m_devices = std::move(now);
-    if (!m_visible.empty())
-        Q_EMIT dataChanged(index(0, 0), index(int(m_visible.size()) - 1, ColumnCount - 1));
-}
-
-void DeviceGridModel::rebuildVisible()
-{
-    if (m_filterActive) {
-        m_visible = core::visibleDevices(m_devices, m_filter);
-    } else {
-        m_visible.resize(m_devices.size());
-        for (std::size_t i = 0; i < m_devices.size(); ++i)
-            m_visible[i] = quint8(i + 1);
-    }
+    beginResetModel();
+    m_devices = std::move(devices);
+    m_visible = std::move(visible);
+    endResetModel();
 }
 
 void DeviceGridModel::fill()
 {
-    beginResetModel();
-    m_devices = m_table.snapshots();
     m_filterActive = false;
-    rebuildVisible();
+    reload();
     // Marks of devices that no longer exist would never be read again.
     for (auto it = m_marks.begin(); it != m_marks.end();) {
         const bool exists = std::any_of(m_devices.begin(), m_devices.end(), [&](const auto& d) { return d.id == it.key(); });
         it = exists ? std::next(it) : m_marks.erase(it);
     }
-    endResetModel();
 }
 
-void DeviceGridModel::reloadStructure()
-{
-    beginResetModel();
-    m_devices = m_table.snapshots();
-    rebuildVisible();
-    endResetModel();
-}
+void DeviceGridModel::reloadStructure() { reload(); }
 
 void DeviceGridModel::applyFilter()
 {
-    beginResetModel();
     m_filterActive = true;
-    m_devices = m_table.snapshots();
-    rebuildVisible();
-    endResetModel();
+    reload();
     Q_EMIT headerDataChanged(Qt::Horizontal, ColType, ColDescription);
 }
 

@@ -109,7 +109,8 @@ public Q_SLOTS:
 
 private:
     const core::DeviceSnapshot* deviceOfRow(int row) const;
-    void rebuildVisible();
+    // Re-reads the table; rows are reset only when the devices or the visible rows differ.
+    void reload();
     void emitRowChanged(int row);
 
     core::DeviceTable& m_table;

@@ -123,6 +123,7 @@ TEST_F(GridTest, StatusCellColourFollowsMarkAndCommState)
         {core::CommAnswered, RowMark::Query, kQueryColour},
         {core::CommNever, RowMark::Answered, kAnsweredColour},
         {core::CommAnswered, RowMark::Failed, kFailedColour},
+        {core::CommFailed, RowMark::Answered, kFailedColour}, // a dead device is never green
     };
     add(QStringLiteral("10.0.0.1"));
     panel.FillGrid();
@@ -275,6 +276,30 @@ TEST_F(GridTest, FilteredRowsMapToTheirDevices)
         if (!item->isSeparator() && item->text() != QStringLiteral("Log") && item->text() != QStringLiteral("Klimo6")) {
             EXPECT_TRUE(item->isEnabled()) << item->text().toStdString();
         }
+}
+
+TEST_F(GridTest, RefreshesWithoutRowChangesKeepAnOpenEditor)
+{
+    add(QStringLiteral("a")), add(QStringLiteral("b"));
+    panel.FillGrid();
+    showPanel();
+    panel.selectDevice(2);
+    panel.view()->edit(model().index(1, ColDescription));
+    ASSERT_NE(panel.view()->indexWidget(model().index(1, ColDescription)), nullptr);
+    change(1, [](core::Tkonfig&, core::Tstav& s) { s.alarms = 1; });
+    panel.ApplyGridFilter();
+    panel.refresh();
+    panel.FillGrid();
+    EXPECT_NE(panel.view()->indexWidget(model().index(1, ColDescription)), nullptr);
+    EXPECT_EQ(panel.view()->currentIndex().row(), 1);
+    EXPECT_EQ(colour(0, ColAlarm), kYellow);
+
+    // A filter that hides rows rebuilds them; the current row follows the selected device.
+    table.setSelectedDevice(1);
+    panel.setStateFilter(1, 0xFF);
+    panel.ApplyGridFilter();
+    EXPECT_EQ(model().rowCount(), 1);
+    EXPECT_EQ(panel.view()->currentIndex().row(), 0);
 }
 
 TEST_F(GridTest, TextFilterFromTheHeaderMenu)
