@@ -12,16 +12,26 @@ namespace {
 bool passesStateFilter(const Tstav& s, const GridFilterState& f)
 {
     switch (f.stateMode) {
-    case 1: return (s.alarms & f.mask) != 0;
-    case 2: return (s.customAlarms & f.mask) != 0;
-    case 3: return (s.valueAlarms & f.mask) != 0;
-    case 4: return (s.errors & f.mask) != 0;
-    case 5: return (s.alarmsChanged & f.mask) != 0;
-    case 6: return (s.customAlarmsChanged & f.mask) != 0;
-    case 7: return (s.valueAlarmsChanged & f.mask) != 0;
-    case 8: return (s.errorsChanged & f.mask) != 0;
-    case GridFilterState::kTrapMode: return s.trapFlag != 0;
-    default: return true;
+    case 1:
+        return (s.alarms & f.mask) != 0;
+    case 2:
+        return (s.customAlarms & f.mask) != 0;
+    case 3:
+        return (s.valueAlarms & f.mask) != 0;
+    case 4:
+        return (s.errors & f.mask) != 0;
+    case 5:
+        return (s.alarmsChanged & f.mask) != 0;
+    case 6:
+        return (s.customAlarmsChanged & f.mask) != 0;
+    case 7:
+        return (s.valueAlarmsChanged & f.mask) != 0;
+    case 8:
+        return (s.errorsChanged & f.mask) != 0;
+    case GridFilterState::kTrapMode:
+        return s.trapFlag != 0;
+    default:
+        return true;
     }
 }
 
@@ -29,8 +39,8 @@ bool passesStateFilter(const Tstav& s, const GridFilterState& f)
 
 bool devicePassesFilter(const Tkonfig& konfig, const Tstav& stav, const GridFilterState& filter)
 {
-    return passesStateFilter(stav, filter) && textFilterMatches(konfig.typ.text(), filter.typeFilter)
-        && textFilterMatches(konfig.popis.text(), filter.descriptionFilter);
+    return passesStateFilter(stav, filter) && textFilterMatches(konfig.typ.text(), filter.typeFilter) &&
+           textFilterMatches(konfig.popis.text(), filter.descriptionFilter);
 }
 
 std::vector<quint8> visibleDevices(const std::vector<DeviceSnapshot>& devices, const GridFilterState& filter)

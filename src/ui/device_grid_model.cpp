@@ -19,8 +19,8 @@ const QString& columnTitle(int column)
 {
     static const std::array<QString, ColFirstValue> titles{
         QStringLiteral("#"), QStringLiteral("IP adresa"), QStringLiteral("Typ"), QStringLiteral("Popis"),
-        QStringLiteral("D"), QStringLiteral("L"), QStringLiteral("A"), QStringLiteral("C"),
-        QStringLiteral("V"), QStringLiteral("E"), QStringLiteral("T"),
+        QStringLiteral("D"), QStringLiteral("L"),         QStringLiteral("A"),   QStringLiteral("C"),
+        QStringLiteral("V"), QStringLiteral("E"),         QStringLiteral("T"),
     };
     return titles[std::size_t(column)];
 }
@@ -33,7 +33,8 @@ DeviceGridModel::DeviceGridModel(core::DeviceTable& table, QObject* parent)
     for (int k = 0; k < core::kValueCount; ++k)
         m_valueTitles[std::size_t(k)] = QStringLiteral("Hodnota%1").arg(k + 1);
     // The table signals from whichever thread changed it; rows are re-read here on the UI thread.
-    connect(&m_table, &core::DeviceTable::deviceChanged, this, &DeviceGridModel::refreshDevice, Qt::QueuedConnection);
+    connect(&m_table, &core::DeviceTable::deviceChanged, this, &DeviceGridModel::refreshDevice,
+            Qt::QueuedConnection);
     connect(&m_table, &core::DeviceTable::structureChanged, this, &DeviceGridModel::reloadStructure,
             Qt::QueuedConnection);
     fill();
@@ -44,7 +45,10 @@ int DeviceGridModel::rowCount(const QModelIndex& parent) const
     return parent.isValid() ? 0 : int(m_visible.size());
 }
 
-int DeviceGridModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : ColumnCount; }
+int DeviceGridModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
 
 const core::DeviceSnapshot* DeviceGridModel::deviceOfRow(int row) const
 {
@@ -71,11 +75,15 @@ int DeviceGridModel::rowOf(quint8 device) const
 QColor DeviceGridModel::markColour(RowMark mark, quint8 commState)
 {
     switch (mark) {
-    case RowMark::Query: return kQueryColour;
+    case RowMark::Query:
+        return kQueryColour;
     // A device whose last exchange failed is never shown green.
-    case RowMark::Answered: return commState > core::CommAnswered ? kFailedColour : kAnsweredColour;
-    case RowMark::Failed: return kFailedColour;
-    case RowMark::None: break;
+    case RowMark::Answered:
+        return commState > core::CommAnswered ? kFailedColour : kAnsweredColour;
+    case RowMark::Failed:
+        return kFailedColour;
+    case RowMark::None:
+        break;
     }
     // No mark yet in this run: the state the device is in decides.
     if (commState == core::CommAnswered)
@@ -98,12 +106,22 @@ QVariant DeviceGridModel::data(const QModelIndex& index, int role) const
     case Qt::DisplayRole:
     case Qt::EditRole:
         switch (col) {
-        case ColNumber: return QString::number(d->number);
-        case ColAddress: return k.addressWithPort();
-        case ColType: return k.typ.text();
-        case ColDescription: return k.popis.text();
-        case ColPoll: return role == Qt::EditRole ? QVariant() : QVariant(k.pollEnabled == 1 ? QStringLiteral("Y") : QStringLiteral("N"));
-        case ColStateLog: return role == Qt::EditRole ? QVariant() : QVariant(k.stateLogEnabled == 1 ? QStringLiteral("Y") : QStringLiteral("N"));
+        case ColNumber:
+            return QString::number(d->number);
+        case ColAddress:
+            return k.addressWithPort();
+        case ColType:
+            return k.typ.text();
+        case ColDescription:
+            return k.popis.text();
+        case ColPoll:
+            return role == Qt::EditRole
+                       ? QVariant()
+                       : QVariant(k.pollEnabled == 1 ? QStringLiteral("Y") : QStringLiteral("N"));
+        case ColStateLog:
+            return role == Qt::EditRole
+                       ? QVariant()
+                       : QVariant(k.stateLogEnabled == 1 ? QStringLiteral("Y") : QStringLiteral("N"));
         default:
             if (col >= ColFirstValue && col < ColumnCount)
                 return s.valueText[std::size_t(col - ColFirstValue)];
@@ -117,24 +135,38 @@ QVariant DeviceGridModel::data(const QModelIndex& index, int role) const
         return {};
     case Qt::BackgroundRole:
         switch (col) {
-        case ColNumber: return markColour(rowMark(d->id), s.commState);
-        case ColAlarm: return s.alarms != 0 ? QVariant(kYellow) : QVariant();
-        case ColCustomAlarm: return s.customAlarms != 0 ? QVariant(kYellow) : QVariant();
-        case ColValueAlarm: return s.valueAlarms != 0 ? QVariant(kYellow) : QVariant();
-        case ColError: return s.errors != 0 ? QVariant(kFailedColour) : QVariant();
-        case ColTrap: return s.trapFlag != 0 ? QVariant(kMagenta) : QVariant();
-        default: return {};
+        case ColNumber:
+            return markColour(rowMark(d->id), s.commState);
+        case ColAlarm:
+            return s.alarms != 0 ? QVariant(kYellow) : QVariant();
+        case ColCustomAlarm:
+            return s.customAlarms != 0 ? QVariant(kYellow) : QVariant();
+        case ColValueAlarm:
+            return s.valueAlarms != 0 ? QVariant(kYellow) : QVariant();
+        case ColError:
+            return s.errors != 0 ? QVariant(kFailedColour) : QVariant();
+        case ColTrap:
+            return s.trapFlag != 0 ? QVariant(kMagenta) : QVariant();
+        default:
+            return {};
         }
     case FrameRole:
         switch (col) {
-        case ColAlarm: return s.alarmsChanged != 0;
-        case ColCustomAlarm: return s.customAlarmsChanged != 0;
-        case ColValueAlarm: return s.valueAlarmsChanged != 0;
-        case ColError: return s.errorsChanged != 0;
-        default: return false;
+        case ColAlarm:
+            return s.alarmsChanged != 0;
+        case ColCustomAlarm:
+            return s.customAlarmsChanged != 0;
+        case ColValueAlarm:
+            return s.valueAlarmsChanged != 0;
+        case ColError:
+            return s.errorsChanged != 0;
+        default:
+            return false;
         }
-    case DeviceRole: return d->number;
-    default: return {};
+    case DeviceRole:
+        return d->number;
+    default:
+        return {};
     }
 }
 
@@ -142,16 +174,25 @@ QString DeviceGridModel::headerHint(int column)
 {
     switch (column) {
     case ColNumber:
-        return QStringLiteral("Status:\r") + constantText("ahint11") + QLatin1Char('\r') + constantText("ahint12")
-            + QLatin1Char('\r') + constantText("ahint13") + QLatin1Char('\r') + constantText("ahint14");
-    case ColPoll: return constantText("ahint2");
-    case ColStateLog: return constantText("ahint6");
-    case ColAlarm: return QStringLiteral("Alarm");
-    case ColCustomAlarm: return QStringLiteral("Custom alarm");
-    case ColValueAlarm: return constantText("ahint3");
-    case ColError: return constantText("ahint4");
-    case ColTrap: return constantText("ahint5");
-    default: return {};
+        return QStringLiteral("Status:\r") + constantText("ahint11") + QLatin1Char('\r') +
+               constantText("ahint12") + QLatin1Char('\r') + constantText("ahint13") + QLatin1Char('\r') +
+               constantText("ahint14");
+    case ColPoll:
+        return constantText("ahint2");
+    case ColStateLog:
+        return constantText("ahint6");
+    case ColAlarm:
+        return QStringLiteral("Alarm");
+    case ColCustomAlarm:
+        return QStringLiteral("Custom alarm");
+    case ColValueAlarm:
+        return constantText("ahint3");
+    case ColError:
+        return constantText("ahint4");
+    case ColTrap:
+        return constantText("ahint5");
+    default:
+        return {};
     }
 }
 
@@ -161,10 +202,11 @@ QVariant DeviceGridModel::headerData(int section, Qt::Orientation orientation, i
         return {};
     switch (role) {
     case Qt::DisplayRole:
-        return section < ColFirstValue ? columnTitle(section) : m_valueTitles[std::size_t(section - ColFirstValue)];
+        return section < ColFirstValue ? columnTitle(section)
+                                       : m_valueTitles[std::size_t(section - ColFirstValue)];
     case Qt::BackgroundRole:
-        if ((section == ColType && !m_filter.typeFilter.isEmpty())
-            || (section == ColDescription && !m_filter.descriptionFilter.isEmpty()))
+        if ((section == ColType && !m_filter.typeFilter.isEmpty()) ||
+            (section == ColDescription && !m_filter.descriptionFilter.isEmpty()))
             return kYellow;
         return kFixedColour;
     case Qt::ToolTipRole: {
@@ -173,7 +215,8 @@ QVariant DeviceGridModel::headerData(int section, Qt::Orientation orientation, i
         hint.replace(QLatin1Char('\r'), QLatin1Char('\n'));
         return hint.isEmpty() ? QVariant() : QVariant(hint);
     }
-    default: return {};
+    default:
+        return {};
     }
 }
 
@@ -212,9 +255,11 @@ bool DeviceGridModel::setData(const QModelIndex& index, const QVariant& value, i
                 k.port = edit.port;
             });
         } else if (col == ColType) {
-            stored = m_table.modifyById(id, [&](core::Tkonfig& k, core::Tstav&) { k.typ.setText(text.left(15)); });
+            stored =
+                m_table.modifyById(id, [&](core::Tkonfig& k, core::Tstav&) { k.typ.setText(text.left(15)); });
         } else if (col == ColDescription) {
-            stored = m_table.modifyById(id, [&](core::Tkonfig& k, core::Tstav&) { k.popis.setText(text.left(50)); });
+            stored = m_table.modifyById(
+                id, [&](core::Tkonfig& k, core::Tstav&) { k.popis.setText(text.left(50)); });
         }
     } else if (role == Qt::CheckStateRole && (col == ColPoll || col == ColStateLog)) {
         const std::uint8_t on = value.value<Qt::CheckState>() == Qt::Checked ? 1 : 0;
@@ -234,7 +279,8 @@ void DeviceGridModel::emitRowChanged(int row)
 
 void DeviceGridModel::refreshDevice(quint64 id)
 {
-    const auto it = std::find_if(m_devices.begin(), m_devices.end(), [id](const auto& d) { return d.id == id; });
+    const auto it =
+        std::find_if(m_devices.begin(), m_devices.end(), [id](const auto& d) { return d.id == id; });
     if (it == m_devices.end())
         return; // a structure change is on its way and re-reads everything
     const quint8 number = m_table.numberOf(id);
@@ -251,7 +297,10 @@ void DeviceGridModel::refreshDevice(quint64 id)
         emitRowChanged(row);
 }
 
-void DeviceGridModel::refreshAll() { reload(); }
+void DeviceGridModel::refreshAll()
+{
+    reload();
+}
 
 void DeviceGridModel::reload()
 {
@@ -285,12 +334,16 @@ void DeviceGridModel::fill()
     reload();
     // Marks of devices that no longer exist would never be read again.
     for (auto it = m_marks.begin(); it != m_marks.end();) {
-        const bool exists = std::any_of(m_devices.begin(), m_devices.end(), [&](const auto& d) { return d.id == it.key(); });
+        const bool exists =
+            std::any_of(m_devices.begin(), m_devices.end(), [&](const auto& d) { return d.id == it.key(); });
         it = exists ? std::next(it) : m_marks.erase(it);
     }
 }
 
-void DeviceGridModel::reloadStructure() { reload(); }
+void DeviceGridModel::reloadStructure()
+{
+    reload();
+}
 
 void DeviceGridModel::applyFilter()
 {
@@ -310,7 +363,9 @@ void DeviceGridModel::setTextFilter(int column, const QString& text)
 
 QString DeviceGridModel::textFilter(int column) const
 {
-    return column == ColType ? m_filter.typeFilter : column == ColDescription ? m_filter.descriptionFilter : QString();
+    return column == ColType          ? m_filter.typeFilter
+           : column == ColDescription ? m_filter.descriptionFilter
+                                      : QString();
 }
 
 void DeviceGridModel::setStateFilter(int mode, quint32 mask)
@@ -319,7 +374,10 @@ void DeviceGridModel::setStateFilter(int mode, quint32 mask)
     m_filter.mask = mask;
 }
 
-bool DeviceGridModel::hasHiddenRows() const { return m_visible.size() != m_devices.size(); }
+bool DeviceGridModel::hasHiddenRows() const
+{
+    return m_visible.size() != m_devices.size();
+}
 
 void DeviceGridModel::setRowMark(core::DeviceId id, RowMark mark)
 {
@@ -337,7 +395,10 @@ void DeviceGridModel::setRowMark(core::DeviceId id, RowMark mark)
     }
 }
 
-RowMark DeviceGridModel::rowMark(core::DeviceId id) const { return m_marks.value(id, RowMark::None); }
+RowMark DeviceGridModel::rowMark(core::DeviceId id) const
+{
+    return m_marks.value(id, RowMark::None);
+}
 
 void DeviceGridModel::setValueTitle(int k, const QString& title)
 {

@@ -32,7 +32,10 @@ constexpr int kShownValueWidth = 64;
 const QString kLeftDockName = QStringLiteral("TBXMultiDock1");
 const QString kBottomDockName = QStringLiteral("TBXMultiDock2");
 
-QString countWord() { return core::lookupConstant(QStringLiteral("hpocet")).value_or(QString()); }
+QString countWord()
+{
+    return core::lookupConstant(QStringLiteral("hpocet")).value_or(QString());
+}
 } // namespace
 
 struct DeviceGridPanel::Private {
@@ -106,7 +109,8 @@ DeviceGridPanel::DeviceGridPanel(core::DeviceTable& table, core::ConsoleOptions&
     layout->addWidget(d->view);
     setWidget(body);
 
-    static constexpr std::array<int, ColFirstValue> kDefaultWidths{34, 100, 82, 117, 17, 17, 12, 12, 12, 12, 12};
+    static constexpr std::array<int, ColFirstValue> kDefaultWidths{34, 100, 82, 117, 17, 17,
+                                                                   12, 12,  12, 12,  12};
     for (int c = 1; c < ColFirstValue; ++c)
         d->view->setColumnWidth(c, kDefaultWidths[std::size_t(c)]);
     for (int k = 0; k < core::kValueCount; ++k)
@@ -126,8 +130,10 @@ DeviceGridPanel::DeviceGridPanel(core::DeviceTable& table, core::ConsoleOptions&
     auto selected = [this] { return d->table.selectedDevice(); };
     connect(d->queryItem, &QAction::triggered, this, [this, selected] { Q_EMIT queryRequested(selected()); });
     connect(d->textsItem, &QAction::triggered, this, [this, selected] { Q_EMIT textsRequested(selected()); });
-    connect(d->logItem, &QAction::triggered, this, [this, selected] { Q_EMIT logViewerRequested(selected()); });
-    connect(d->thermostatItem, &QAction::triggered, this, [this, selected] { Q_EMIT thermostatRequested(selected()); });
+    connect(d->logItem, &QAction::triggered, this,
+            [this, selected] { Q_EMIT logViewerRequested(selected()); });
+    connect(d->thermostatItem, &QAction::triggered, this,
+            [this, selected] { Q_EMIT thermostatRequested(selected()); });
     connect(d->upItem, &QAction::triggered, this, [this, selected] { moveUp(selected()); });
     connect(d->downItem, &QAction::triggered, this, [this, selected] { moveDown(selected()); });
     connect(d->insertItem, &QAction::triggered, this, [this, selected] { insertDevice(selected()); });
@@ -162,8 +168,8 @@ DeviceGridPanel::DeviceGridPanel(core::DeviceTable& table, core::ConsoleOptions&
         const int k = d->menuColumn - ColFirstValue;
         const QString title = d->model->valueTitle(k);
         bool ok = false;
-        const QString text = QInputDialog::getText(this, QStringLiteral("Popis"), QStringLiteral("Nový popis"),
-                                                   QLineEdit::Normal, title, &ok);
+        const QString text = QInputDialog::getText(
+            this, QStringLiteral("Popis"), QStringLiteral("Nový popis"), QLineEdit::Normal, title, &ok);
         setValueColumnTitle(k, ok ? text : title);
     });
 
@@ -183,11 +189,14 @@ DeviceGridPanel::DeviceGridPanel(core::DeviceTable& table, core::ConsoleOptions&
         setTextFilter(d->menuColumn, d->filterEdit->text());
         d->textFilterMenu->close();
     });
-    connect(d->textFilterMenu->addAction(QStringLiteral("Filtr dle výběru")), &QAction::triggered, this, [this] {
-        const QModelIndex current = d->view->currentIndex();
-        const QString text = current.isValid() ? d->model->index(current.row(), d->menuColumn).data().toString() : QString();
-        setTextFilter(d->menuColumn, text);
-    });
+    connect(d->textFilterMenu->addAction(QStringLiteral("Filtr dle výběru")), &QAction::triggered, this,
+            [this] {
+                const QModelIndex current = d->view->currentIndex();
+                const QString text = current.isValid()
+                                         ? d->model->index(current.row(), d->menuColumn).data().toString()
+                                         : QString();
+                setTextFilter(d->menuColumn, text);
+            });
     connect(d->textFilterMenu->addAction(QStringLiteral("Zruš filtr")), &QAction::triggered, this,
             [this] { setTextFilter(d->menuColumn, QString()); });
 
@@ -213,7 +222,8 @@ DeviceGridPanel::DeviceGridPanel(core::DeviceTable& table, core::ConsoleOptions&
         QMenu* menu = d->menuColumn >= ColFirstValue ? d->valueCellMenu : deviceMenuFor(dev);
         {
             QScopedValueRollback guard(d->selecting, true);
-            d->view->setCurrentIndex(d->model->index(index.row(), d->menuColumn >= ColFirstValue ? d->menuColumn : 0));
+            d->view->setCurrentIndex(
+                d->model->index(index.row(), d->menuColumn >= ColFirstValue ? d->menuColumn : 0));
         }
         d->table.setSelectedDevice(dev);
         Q_EMIT selectedDeviceChanged(dev);
@@ -235,7 +245,8 @@ DeviceGridPanel::DeviceGridPanel(core::DeviceTable& table, core::ConsoleOptions&
                 Q_EMIT selectedDeviceChanged(dev);
             });
     // A rebuild loses the current row; it goes back to the selected device without new signals.
-    connect(d->model, &QAbstractItemModel::modelReset, this, [this] { selectDevice(d->table.selectedDevice()); });
+    connect(d->model, &QAbstractItemModel::modelReset, this,
+            [this] { selectDevice(d->table.selectedDevice()); });
     connect(d->model, &DeviceGridModel::editRejected, this, &DeviceGridPanel::messageRequested);
     connect(this, &QDockWidget::dockLocationChanged, this, [this](Qt::DockWidgetArea area) {
         if (area == Qt::LeftDockWidgetArea || area == Qt::BottomDockWidgetArea)
@@ -329,16 +340,29 @@ void DeviceGridPanel::FillGrid()
 void DeviceGridPanel::ApplyGridFilter()
 {
     d->model->applyFilter();
-    Q_EMIT countTextChanged(core::deviceCountText(countWord(), d->model->deviceCount(), d->model->visibleCount()));
+    Q_EMIT countTextChanged(
+        core::deviceCountText(countWord(), d->model->deviceCount(), d->model->visibleCount()));
 }
 
-void DeviceGridPanel::setStateFilter(int mode, quint32 mask) { d->model->setStateFilter(mode, mask); }
+void DeviceGridPanel::setStateFilter(int mode, quint32 mask)
+{
+    d->model->setStateFilter(mode, mask);
+}
 
-const core::GridFilterState& DeviceGridPanel::filterState() const { return d->model->filter(); }
+const core::GridFilterState& DeviceGridPanel::filterState() const
+{
+    return d->model->filter();
+}
 
-bool DeviceGridPanel::hasHiddenRows() const { return d->model->hasHiddenRows(); }
+bool DeviceGridPanel::hasHiddenRows() const
+{
+    return d->model->hasHiddenRows();
+}
 
-void DeviceGridPanel::setRowMark(core::DeviceId id, RowMark mark) { d->model->setRowMark(id, mark); }
+void DeviceGridPanel::setRowMark(core::DeviceId id, RowMark mark)
+{
+    d->model->setRowMark(id, mark);
+}
 
 void DeviceGridPanel::setRowMark(quint8 device, RowMark mark)
 {
@@ -346,7 +370,10 @@ void DeviceGridPanel::setRowMark(quint8 device, RowMark mark)
         d->model->setRowMark(id, mark);
 }
 
-RowMark DeviceGridPanel::rowMark(core::DeviceId id) const { return d->model->rowMark(id); }
+RowMark DeviceGridPanel::rowMark(core::DeviceId id) const
+{
+    return d->model->rowMark(id);
+}
 
 void DeviceGridPanel::setValueColumnWidth(int k, int width)
 {
@@ -367,9 +394,15 @@ int DeviceGridPanel::valueColumnWidth(int k) const
     return d->view->isColumnHidden(col) ? 0 : d->view->columnWidth(col);
 }
 
-void DeviceGridPanel::setValueColumnTitle(int k, const QString& title) { d->model->setValueTitle(k, title); }
+void DeviceGridPanel::setValueColumnTitle(int k, const QString& title)
+{
+    d->model->setValueTitle(k, title);
+}
 
-QString DeviceGridPanel::valueColumnTitle(int k) const { return d->model->valueTitle(k); }
+QString DeviceGridPanel::valueColumnTitle(int k) const
+{
+    return d->model->valueTitle(k);
+}
 
 void DeviceGridPanel::showValueColumn(int k, bool show)
 {
@@ -412,7 +445,8 @@ void DeviceGridPanel::moveDown(quint8 device)
 bool DeviceGridPanel::insertDevice(quint8 device)
 {
     if (d->table.deviceCount() >= core::kMaxDevices) {
-        Q_EMIT messageRequested(QStringLiteral("Seznam už má %1 zařízení, další nelze vložit.").arg(core::kMaxDevices));
+        Q_EMIT messageRequested(
+            QStringLiteral("Seznam už má %1 zařízení, další nelze vložit.").arg(core::kMaxDevices));
         return false;
     }
     const quint8 at = device == 0 ? 1 : device;
@@ -505,13 +539,31 @@ QMenu* DeviceGridPanel::headerMenuFor(int column)
     return nullptr;
 }
 
-DeviceGridModel* DeviceGridPanel::model() const { return d->model; }
-DeviceGridView* DeviceGridPanel::view() const { return d->view; }
-QToolBar* DeviceGridPanel::filterToolBar() const { return d->toolBar; }
-QMenu* DeviceGridPanel::valueColumnsMenu() const { return d->valuesMenu; }
-int DeviceGridPanel::menuColumn() const { return d->menuColumn; }
+DeviceGridModel* DeviceGridPanel::model() const
+{
+    return d->model;
+}
+DeviceGridView* DeviceGridPanel::view() const
+{
+    return d->view;
+}
+QToolBar* DeviceGridPanel::filterToolBar() const
+{
+    return d->toolBar;
+}
+QMenu* DeviceGridPanel::valueColumnsMenu() const
+{
+    return d->valuesMenu;
+}
+int DeviceGridPanel::menuColumn() const
+{
+    return d->menuColumn;
+}
 
-void DeviceGridPanel::refresh() { d->model->refreshAll(); }
+void DeviceGridPanel::refresh()
+{
+    d->model->refreshAll();
+}
 
 void DeviceGridPanel::selectDevice(quint8 device)
 {

@@ -103,16 +103,16 @@ public Q_SLOTS:
     void selectDevice(quint8 device);
 
 Q_SIGNALS:
-    void queryRequested(quint8 device);      // double click, "Stav <DblClick>"
-    void textsRequested(quint8 device);      // "Texty"
-    void logViewerRequested(quint8 device);  // "Log"
-    void thermostatRequested(quint8 device); // "Klimo6"
+    void queryRequested(quint8 device);                     // double click, "Stav <DblClick>"
+    void textsRequested(quint8 device);                     // "Texty"
+    void logViewerRequested(quint8 device);                 // "Log"
+    void thermostatRequested(quint8 device);                // "Klimo6"
     void graphChannelRequested(quint8 device, int channel); // value cell menu "Graf"
-    void summaryRequested();                 // after acknowledgement, filter and table changes
-    void pointerMoved();                     // pointer over the grid: ApplyPendingPeriod
-    void selectedDeviceChanged(quint8 device); // ShowDevicePanels for this device
-    void messageRequested(const QString& text); // message box text (edit errors, refusals)
-    void countTextChanged(const QString& text); // first status-bar panel
+    void summaryRequested();                                // after acknowledgement, filter and table changes
+    void pointerMoved();                                    // pointer over the grid: ApplyPendingPeriod
+    void selectedDeviceChanged(quint8 device);              // ShowDevicePanels for this device
+    void messageRequested(const QString& text);             // message box text (edit errors, refusals)
+    void countTextChanged(const QString& text);             // first status-bar panel
 
 private:
     void afterStructureChange(quint8 select);

@@ -20,8 +20,14 @@ constexpr int kFixedColumnWidth = 34;
 constexpr int kCheckBoxSize = 15;
 constexpr int kHintMs = 10000;
 
-bool isCheckColumn(int column) { return column == ColPoll || column == ColStateLog; }
-bool isColourColumn(int column) { return column == ColNumber || (column >= ColAlarm && column <= ColTrap); }
+bool isCheckColumn(int column)
+{
+    return column == ColPoll || column == ColStateLog;
+}
+bool isColourColumn(int column)
+{
+    return column == ColNumber || (column >= ColAlarm && column <= ColTrap);
+}
 
 QRect checkBoxRect(const QRect& cell)
 {
@@ -31,7 +37,8 @@ QRect checkBoxRect(const QRect& cell)
 }
 } // namespace
 
-void DeviceGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
+void DeviceGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                               const QModelIndex& index) const
 {
     const int col = index.column();
     const QVariant bg = index.data(Qt::BackgroundRole);
@@ -47,18 +54,22 @@ void DeviceGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
     if (isCheckColumn(col)) {
         QStyleOptionButton box;
         box.rect = checkBoxRect(option.rect);
-        box.state = QStyle::State_Enabled
-            | (index.data(Qt::CheckStateRole).value<Qt::CheckState>() == Qt::Checked ? QStyle::State_On : QStyle::State_Off);
+        box.state =
+            QStyle::State_Enabled |
+            (index.data(Qt::CheckStateRole).value<Qt::CheckState>() == Qt::Checked ? QStyle::State_On
+                                                                                   : QStyle::State_Off);
         const QWidget* widget = option.widget;
         QStyle* style = widget ? widget->style() : QApplication::style();
         style->drawPrimitive(QStyle::PE_IndicatorCheckBox, &box, painter, widget);
     } else {
         const QString text = index.data(Qt::DisplayRole).toString();
         if (!text.isEmpty()) {
-            painter->setPen(selected && !isColourColumn(col) ? option.palette.color(QPalette::HighlightedText) : QColor(Qt::black));
+            painter->setPen(selected && !isColourColumn(col) ? option.palette.color(QPalette::HighlightedText)
+                                                             : QColor(Qt::black));
             const QRect r = option.rect.adjusted(2, 0, -2, 0);
             painter->setFont(option.font);
-            const Qt::Alignment align = Qt::AlignVCenter | (col == ColNumber ? Qt::AlignHCenter : Qt::AlignLeft);
+            const Qt::Alignment align =
+                Qt::AlignVCenter | (col == ColNumber ? Qt::AlignHCenter : Qt::AlignLeft);
             painter->drawText(r, int(align), option.fontMetrics.elidedText(text, Qt::ElideRight, r.width()));
         }
     }
@@ -71,8 +82,8 @@ void DeviceGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
     painter->restore();
 }
 
-bool DeviceGridDelegate::editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
-                                     const QModelIndex& index)
+bool DeviceGridDelegate::editorEvent(QEvent* event, QAbstractItemModel* model,
+                                     const QStyleOptionViewItem& option, const QModelIndex& index)
 {
     if (!isCheckColumn(index.column()) || !(index.flags() & Qt::ItemIsUserCheckable))
         return QStyledItemDelegate::editorEvent(event, model, option, index);
@@ -105,13 +116,15 @@ void DeviceGridHeader::paintSection(QPainter* painter, const QRect& rect, int lo
     if (!rect.isValid())
         return;
     painter->save();
-    const QVariant bg = model() ? model()->headerData(logicalIndex, Qt::Horizontal, Qt::BackgroundRole) : QVariant();
+    const QVariant bg =
+        model() ? model()->headerData(logicalIndex, Qt::Horizontal, Qt::BackgroundRole) : QVariant();
     painter->fillRect(rect, bg.isValid() ? bg.value<QColor>() : kFixedColour);
     painter->setPen(QColor(Qt::gray));
     painter->drawLine(rect.topRight(), rect.bottomRight());
     painter->drawLine(rect.bottomLeft(), rect.bottomRight());
     painter->setPen(Qt::black);
-    const QString text = model() ? model()->headerData(logicalIndex, Qt::Horizontal, Qt::DisplayRole).toString() : QString();
+    const QString text =
+        model() ? model()->headerData(logicalIndex, Qt::Horizontal, Qt::DisplayRole).toString() : QString();
     painter->drawText(rect.adjusted(1, 0, -1, 0), Qt::AlignCenter,
                       fontMetrics().elidedText(text, Qt::ElideRight, rect.width() - 2));
     painter->restore();
@@ -122,7 +135,9 @@ bool DeviceGridHeader::viewportEvent(QEvent* event)
     if (event->type() == QEvent::ToolTip && model()) {
         auto* help = static_cast<QHelpEvent*>(event);
         const int section = logicalIndexAt(help->pos());
-        const QString hint = section < 0 ? QString() : model()->headerData(section, Qt::Horizontal, Qt::ToolTipRole).toString();
+        const QString hint = section < 0
+                                 ? QString()
+                                 : model()->headerData(section, Qt::Horizontal, Qt::ToolTipRole).toString();
         if (hint.isEmpty())
             QToolTip::hideText();
         else
@@ -149,7 +164,8 @@ DeviceGridView::DeviceGridView(QWidget* parent) : QTableView(parent), m_header(n
     m_header->setDefaultSectionSize(64);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::SingleSelection);
-    setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::AnyKeyPressed | QAbstractItemView::SelectedClicked);
+    setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::AnyKeyPressed |
+                    QAbstractItemView::SelectedClicked);
     setSortingEnabled(false);
     setWordWrap(false);
     setMouseTracking(true);

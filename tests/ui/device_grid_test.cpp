@@ -28,7 +28,10 @@ using ui::RowMark;
 
 namespace {
 
-void settle() { QCoreApplication::processEvents(); }
+void settle()
+{
+    QCoreApplication::processEvents();
+}
 
 class GridTest : public ::testing::Test {
 protected:
@@ -76,10 +79,7 @@ protected:
         panel.show();
         QApplication::processEvents();
     }
-    QPoint centreOf(int row, int col)
-    {
-        return panel.view()->visualRect(model().index(row, col)).center();
-    }
+    QPoint centreOf(int row, int col) { return panel.view()->visualRect(model().index(row, col)).center(); }
 };
 
 TEST_F(GridTest, ModelPassesTheItemModelTesterThroughEdits)
@@ -87,14 +87,18 @@ TEST_F(GridTest, ModelPassesTheItemModelTesterThroughEdits)
     int failures = 0;
     static int* counter = nullptr;
     counter = &failures;
-    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& msg) {
-        if (type != QtDebugMsg && msg.contains(QLatin1String("FAIL")))
-            ++*counter;
-    });
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& msg) {
+            if (type != QtDebugMsg && msg.contains(QLatin1String("FAIL")))
+                ++*counter;
+        });
     QAbstractItemModelTester tester(panel.model(), QAbstractItemModelTester::FailureReportingMode::Warning);
     addMany(4);
     panel.FillGrid();
-    change(2, [](core::Tkonfig&, core::Tstav& s) { s.alarms = 1; s.valueText[3] = QStringLiteral("1.5"); });
+    change(2, [](core::Tkonfig&, core::Tstav& s) {
+        s.alarms = 1;
+        s.valueText[3] = QStringLiteral("1.5");
+    });
     panel.setRowMark(quint8(3), RowMark::Answered);
     panel.moveDown(1);
     panel.insertDevice(2);
@@ -136,7 +140,8 @@ TEST_F(GridTest, StatusCellColourFollowsMarkAndCommState)
 
 TEST_F(GridTest, StatusMarksMoveWithTheirDevices)
 {
-    const QString a = QStringLiteral("10.0.0.1"), b = QStringLiteral("10.0.0.2"), c = QStringLiteral("10.0.0.3");
+    const QString a = QStringLiteral("10.0.0.1"), b = QStringLiteral("10.0.0.2"),
+                  c = QStringLiteral("10.0.0.3");
     add(a), add(b), add(c);
     panel.FillGrid();
     panel.setRowMark(quint8(1), RowMark::Answered);
@@ -196,19 +201,29 @@ TEST_F(GridTest, StateCellsColourAndChangeFrames)
         {"error", [](core::Tstav& s) { s.errors = 1; }, ColError, kFailedColour, false},
         {"trap", [](core::Tstav& s) { s.trapFlag = 1; }, ColTrap, kMagenta, false},
         {"alarm_changed", [](core::Tstav& s) { s.alarmsChanged = 2; }, ColAlarm, QColor(), true},
-        {"custom_changed", [](core::Tstav& s) { s.customAlarmsChanged = 0x10000; }, ColCustomAlarm, QColor(), true},
+        {"custom_changed", [](core::Tstav& s) { s.customAlarmsChanged = 0x10000; }, ColCustomAlarm, QColor(),
+         true},
         {"value_changed", [](core::Tstav& s) { s.valueAlarmsChanged = 4; }, ColValueAlarm, QColor(), true},
         {"error_changed", [](core::Tstav& s) { s.errorsChanged = 8; }, ColError, QColor(), true},
-        {"alarm_and_changed", [](core::Tstav& s) { s.alarms = 1; s.alarmsChanged = 1; }, ColAlarm, kYellow, true},
+        {"alarm_and_changed",
+         [](core::Tstav& s) {
+             s.alarms = 1;
+             s.alarmsChanged = 1;
+         },
+         ColAlarm, kYellow, true},
     };
     add(QStringLiteral("10.0.0.1"));
     panel.FillGrid();
     for (const Case& c : cases) {
-        change(1, [&](core::Tkonfig&, core::Tstav& s) { s = core::Tstav{}; c.set(s); });
+        change(1, [&](core::Tkonfig&, core::Tstav& s) {
+            s = core::Tstav{};
+            c.set(s);
+        });
         for (int col = ColAlarm; col <= ColTrap; ++col) {
             const QColor expected = col == c.column ? c.colour : QColor();
             EXPECT_EQ(colour(0, col), expected) << c.name << " col " << col;
-            EXPECT_EQ(cell(0, col, FrameRole).toBool(), col == c.column && c.frame) << c.name << " col " << col;
+            EXPECT_EQ(cell(0, col, FrameRole).toBool(), col == c.column && c.frame)
+                << c.name << " col " << col;
             EXPECT_TRUE(cell(0, col).toString().isEmpty());
         }
     }
@@ -218,7 +233,11 @@ TEST_F(GridTest, PaintedCellShowsColourAndBlueFrame)
 {
     add(QStringLiteral("10.0.0.1"));
     panel.FillGrid();
-    change(1, [](core::Tkonfig&, core::Tstav& s) { s.alarms = 1; s.alarmsChanged = 1; s.errors = 1; });
+    change(1, [](core::Tkonfig&, core::Tstav& s) {
+        s.alarms = 1;
+        s.alarmsChanged = 1;
+        s.errors = 1;
+    });
     panel.setValueColumnWidth(0, 64);
     showPanel();
     const QImage image = panel.view()->viewport()->grab().toImage();
@@ -273,7 +292,8 @@ TEST_F(GridTest, FilteredRowsMapToTheirDevices)
     EXPECT_EQ(model().rowCount(), 6);
     EXPECT_FALSE(panel.hasHiddenRows());
     for (QAction* item : panel.deviceMenuFor(1)->actions())
-        if (!item->isSeparator() && item->text() != QStringLiteral("Log") && item->text() != QStringLiteral("Klimo6")) {
+        if (!item->isSeparator() && item->text() != QStringLiteral("Log") &&
+            item->text() != QStringLiteral("Klimo6")) {
             EXPECT_TRUE(item->isEnabled()) << item->text().toStdString();
         }
 }
@@ -324,7 +344,8 @@ TEST_F(GridTest, TextFilterFromTheHeaderMenu)
     panel.setTextFilter(ColType, QStringLiteral("čidlo"));
     EXPECT_EQ(summary.count(), 1);
     EXPECT_EQ(model().headerData(ColType, Qt::Horizontal, Qt::BackgroundRole).value<QColor>(), kYellow);
-    EXPECT_EQ(model().headerData(ColDescription, Qt::Horizontal, Qt::BackgroundRole).value<QColor>(), kFixedColour);
+    EXPECT_EQ(model().headerData(ColDescription, Qt::Horizontal, Qt::BackgroundRole).value<QColor>(),
+              kFixedColour);
     panel.ApplyGridFilter();
     ASSERT_EQ(model().rowCount(), 2);
     EXPECT_EQ(model().deviceAt(1), 3);
@@ -353,8 +374,10 @@ TEST_F(GridTest, AddressEditStoresAddressAndPortOrReportsTheError)
         bool error;
         QString shown;
     } cases[] = {
-        {QStringLiteral("192.168.1.9"), QStringLiteral("192.168.1.9"), 0, false, QStringLiteral("192.168.1.9")},
-        {QStringLiteral("192.168.1.9:9761"), QStringLiteral("192.168.1.9"), 9761, false, QStringLiteral("192.168.1.9:9761")},
+        {QStringLiteral("192.168.1.9"), QStringLiteral("192.168.1.9"), 0, false,
+         QStringLiteral("192.168.1.9")},
+        {QStringLiteral("192.168.1.9:9761"), QStringLiteral("192.168.1.9"), 9761, false,
+         QStringLiteral("192.168.1.9:9761")},
         {QStringLiteral("h:65537"), QStringLiteral("h"), 1, false, QStringLiteral("h:1")},
         {QStringLiteral("h:0"), QStringLiteral("h"), 0, false, QStringLiteral("h")},
         {QStringLiteral("other:x1"), QStringLiteral("10.0.0.1"), 5000, true, QStringLiteral("10.0.0.1:5000")},
@@ -378,7 +401,8 @@ TEST_F(GridTest, AddressEditStoresAddressAndPortOrReportsTheError)
         ASSERT_EQ(messages.count(), c.error ? 1 : 0) << c.typed.toStdString();
         if (c.error) {
             EXPECT_EQ(messages.first().at(0).toString(),
-                      QStringLiteral("'%1' is not a valid integer value").arg(c.typed.mid(c.typed.indexOf(QLatin1Char(':')) + 1)));
+                      QStringLiteral("'%1' is not a valid integer value")
+                          .arg(c.typed.mid(c.typed.indexOf(QLatin1Char(':')) + 1)));
         }
     }
 }
@@ -455,7 +479,8 @@ protected:
     }
     std::vector<logs::StateLogRecord> stateRecords()
     {
-        return logs::readStateLog(dir.filePath(logs::stateLogFileName(table.konfig(2)))).value_or(std::vector<logs::StateLogRecord>{});
+        return logs::readStateLog(dir.filePath(logs::stateLogFileName(table.konfig(2))))
+            .value_or(std::vector<logs::StateLogRecord>{});
     }
 };
 
@@ -483,7 +508,8 @@ TEST_F(AcknowledgeTest, ClickAcceptsTrapOnceAndClearsChangeMasks)
 
     QStringList lines = eventLines();
     ASSERT_EQ(lines.size(), 1);
-    EXPECT_TRUE(lines[0].endsWith(QStringLiteral(" - 10.1.1.2:9000 <TRAP> <ACCEPT>"))) << lines[0].toStdString();
+    EXPECT_TRUE(lines[0].endsWith(QStringLiteral(" - 10.1.1.2:9000 <TRAP> <ACCEPT>")))
+        << lines[0].toStdString();
     std::vector<logs::StateLogRecord> records = stateRecords();
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].code, logs::slTrapAccept);
@@ -547,7 +573,10 @@ TEST_F(GridTest, RightPressBelowTheLastRowOpensNoMenu)
 TEST_F(GridTest, DeviceMenuItemsFollowTheDevice)
 {
     add(QStringLiteral("a")), add(QStringLiteral("b"));
-    change(2, [](core::Tkonfig& k, core::Tstav&) { k.deviceVariant = 1; k.stateLogEnabled = 1; });
+    change(2, [](core::Tkonfig& k, core::Tstav&) {
+        k.deviceVariant = 1;
+        k.stateLogEnabled = 1;
+    });
     panel.FillGrid();
     auto item = [&](QMenu* menu, const QString& caption) -> QAction* {
         for (QAction* a : menu->actions())
@@ -560,9 +589,10 @@ TEST_F(GridTest, DeviceMenuItemsFollowTheDevice)
     QStringList captions;
     for (QAction* a : menu->actions())
         captions << (a->isSeparator() ? QStringLiteral("-") : a->text());
-    EXPECT_EQ(captions, (QStringList{QStringLiteral("Stav <DblClick>"), QStringLiteral("Texty"), QStringLiteral("Log"),
-                                     QStringLiteral("Klimo6"), QStringLiteral("-"), QStringLiteral("Nahoru"),
-                                     QStringLiteral("Dolů"), QStringLiteral("Vlož"), QStringLiteral("Smaž")}));
+    EXPECT_EQ(captions,
+              (QStringList{QStringLiteral("Stav <DblClick>"), QStringLiteral("Texty"), QStringLiteral("Log"),
+                           QStringLiteral("Klimo6"), QStringLiteral("-"), QStringLiteral("Nahoru"),
+                           QStringLiteral("Dolů"), QStringLiteral("Vlož"), QStringLiteral("Smaž")}));
     EXPECT_FALSE(item(menu, QStringLiteral("Klimo6"))->isVisible());
     EXPECT_FALSE(item(menu, QStringLiteral("Log"))->isEnabled());
     menu = panel.deviceMenuFor(2);
@@ -665,7 +695,10 @@ TEST_F(GridTest, HeaderHints)
 TEST_F(GridTest, ValueColumnsFromTheValuesSubmenu)
 {
     add(QStringLiteral("a")), add(QStringLiteral("b"));
-    change(1, [](core::Tkonfig& k, core::Tstav& s) { k.valueName[2].setText(QStringLiteral("Teplota")); s.valueText[2] = QStringLiteral("21.5"); });
+    change(1, [](core::Tkonfig& k, core::Tstav& s) {
+        k.valueName[2].setText(QStringLiteral("Teplota"));
+        s.valueText[2] = QStringLiteral("21.5");
+    });
     change(2, [](core::Tkonfig& k, core::Tstav&) { k.valueName[2].setText(QStringLiteral("Tlak")); });
     panel.FillGrid();
     table.setSelectedDevice(2);
@@ -678,7 +711,8 @@ TEST_F(GridTest, ValueColumnsFromTheValuesSubmenu)
     items[2]->trigger();
     EXPECT_TRUE(items[2]->isChecked());
     EXPECT_EQ(panel.valueColumnWidth(2), 64);
-    EXPECT_EQ(panel.valueColumnTitle(2), QStringLiteral("Teplota")); // device 1's name, not the selected device's
+    EXPECT_EQ(panel.valueColumnTitle(2),
+              QStringLiteral("Teplota")); // device 1's name, not the selected device's
     EXPECT_EQ(model().headerData(ColFirstValue + 2, Qt::Horizontal).toString(), QStringLiteral("Teplota"));
     EXPECT_EQ(cell(0, ColFirstValue + 2).toString(), QStringLiteral("21.5"));
 
@@ -714,8 +748,9 @@ TEST_F(GridTest, ValueColumnMenuSetsDecimals)
             EXPECT_FALSE(a->isEnabled());
         }
     }
-    EXPECT_EQ(captions, (QStringList{QStringLiteral("Des. míst"), QStringLiteral("-"), QStringLiteral("1"), QStringLiteral("2"),
-                                     QStringLiteral("3"), QStringLiteral("-"), QStringLiteral("Popis")}));
+    EXPECT_EQ(captions, (QStringList{QStringLiteral("Des. míst"), QStringLiteral("-"), QStringLiteral("1"),
+                                     QStringLiteral("2"), QStringLiteral("3"), QStringLiteral("-"),
+                                     QStringLiteral("Popis")}));
     ASSERT_NE(three, nullptr);
     three->trigger();
     EXPECT_EQ(options.valueDecimals(4), 3);
@@ -729,7 +764,8 @@ TEST_F(GridTest, WidthsTitlesAndDecimalsSurviveTheSettingsFile)
     const QString ini = dir.filePath(QStringLiteral("Quodra_st.ini"));
 
     core::Settings written;
-    written.columnWidths = {90, 70, 150, 20, 18, 14, 13, 12, 11, 10, 64, 0, 0, 80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 45};
+    written.columnWidths = {90, 70, 150, 20, 18, 14, 13, 12, 11, 10, 64, 0, 0,
+                            80, 0,  0,   0,  0,  0,  0,  0,  0,  0,  0,  0, 45};
     written.valueHeaders[0] = QStringLiteral("Teplota");
     written.valueHeaders[3] = QStringLiteral("Vlhkost");
     written.valueHeaders[7] = QString();

@@ -37,11 +37,23 @@ INSTANTIATE_TEST_SUITE_P(
         AddressCase{"negative_port_wraps", QStringLiteral("host:-1"), QStringLiteral("host"), 65535, {}},
         AddressCase{"first_colon_splits", QStringLiteral("a:1:2"), QStringLiteral("a"), 0,
                     QStringLiteral("'1:2' is not a valid integer value")},
-        AddressCase{"port_not_number", QStringLiteral("host:abc"), {}, 0, QStringLiteral("'abc' is not a valid integer value")},
-        AddressCase{"port_empty", QStringLiteral("host:"), {}, 0, QStringLiteral("'' is not a valid integer value")},
-        AddressCase{"port_above_int", QStringLiteral("h:99999999999"), {}, 0,
+        AddressCase{"port_not_number",
+                    QStringLiteral("host:abc"),
+                    {},
+                    0,
+                    QStringLiteral("'abc' is not a valid integer value")},
+        AddressCase{
+            "port_empty", QStringLiteral("host:"), {}, 0, QStringLiteral("'' is not a valid integer value")},
+        AddressCase{"port_above_int",
+                    QStringLiteral("h:99999999999"),
+                    {},
+                    0,
                     QStringLiteral("'99999999999' is not a valid integer value")},
-        AddressCase{"cut_to_50", QString(60, QLatin1Char('x')) + QStringLiteral(":5"), QString(50, QLatin1Char('x')), 5, {}},
+        AddressCase{"cut_to_50",
+                    QString(60, QLatin1Char('x')) + QStringLiteral(":5"),
+                    QString(50, QLatin1Char('x')),
+                    5,
+                    {}},
         AddressCase{"cut_to_50_no_port", QString(60, QLatin1Char('y')), QString(50, QLatin1Char('y')), 0, {}},
         AddressCase{"empty", QString(), QString(), 0, {}}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -60,7 +72,8 @@ TEST(TextFilter, MatchesAnywhereWithoutRegardToCase)
         {QString(), QStringLiteral("a"), false},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(textFilterMatches(c.field, c.filter), c.match) << c.field.toStdString() << " / " << c.filter.toStdString();
+        EXPECT_EQ(textFilterMatches(c.field, c.filter), c.match)
+            << c.field.toStdString() << " / " << c.filter.toStdString();
 }
 
 DeviceSnapshot device(quint8 n, const char* typ, const char* popis, void (*set)(Tstav&) = nullptr)
@@ -78,9 +91,21 @@ TEST(VisibleDevices, StateAndTextFiltersCombine)
 {
     const std::vector<DeviceSnapshot> devices{
         device(1, "Q4", "Sklad", [](Tstav& s) { s.alarms = 0x01; }),
-        device(2, "Q4", "Kotelna", [](Tstav& s) { s.alarms = 0x04; s.errorsChanged = 2; }),
-        device(3, "Klimo", "Sklad", [](Tstav& s) { s.trapFlag = 1; s.customAlarms = 0x10000; }),
-        device(4, "Klimo", "Dílna", [](Tstav& s) { s.valueAlarmsChanged = 1; s.customAlarmsChanged = 8; }),
+        device(2, "Q4", "Kotelna",
+               [](Tstav& s) {
+                   s.alarms = 0x04;
+                   s.errorsChanged = 2;
+               }),
+        device(3, "Klimo", "Sklad",
+               [](Tstav& s) {
+                   s.trapFlag = 1;
+                   s.customAlarms = 0x10000;
+               }),
+        device(4, "Klimo", "Dílna",
+               [](Tstav& s) {
+                   s.valueAlarmsChanged = 1;
+                   s.customAlarmsChanged = 8;
+               }),
         device(5, "q4", "dílna", nullptr),
     };
     struct Case {
