@@ -105,6 +105,8 @@ public:
     // Any other change of the description (texts, kinds, login...); takes effect at once.
     bool modify(const QString& address, const std::function<void(DeviceDescription&)>& change);
     // Misbehaviour for every reply, or only for requests with the letters onlyCommand ("GV").
+    // Refuse always concerns the whole device. Requests still take effect (a silent device
+    // switches an output after a login all the same); only the reply misbehaves.
     bool setMisbehaviour(const QString& address, Misbehaviour m, int delayMs = 0,
                          const QByteArray& onlyCommand = {});
 
