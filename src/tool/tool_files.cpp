@@ -4,6 +4,7 @@
 //   valuelog FILE.vlg   one object per value-log record
 
 #include "tool/tool_command.h"
+#include "tool/tool_json.h"
 
 #include "core/date_time.h"
 #include "core/device_list_file.h"
@@ -11,10 +12,6 @@
 
 #include <QFileInfo>
 #include <QJsonArray>
-
-#include <charconv>
-#include <cmath>
-#include <cstdlib>
 
 namespace quodra::tool {
 
@@ -34,13 +31,6 @@ bool requireFile(const QString& path, int* exitCode) {
     return true;
 }
 
-template <std::size_t N, std::size_t M> QJsonArray textArray(const core::FixedString<N> (&texts)[M]) {
-    QJsonArray array;
-    for (const auto& t : texts)
-        array.append(t.text());
-    return array;
-}
-
 // Local time as "YYYY-MM-DDTHH:MM:SS"; null for a number that is no date-time.
 QJsonValue timeValue(double number) {
     const QDateTime when = core::fromDateTimeNumber(number);
@@ -49,26 +39,11 @@ QJsonValue timeValue(double number) {
     return when.toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss"));
 }
 
-// The shortest decimal that reads back as the same single-precision number (21.7, not
-// 21.700000762939453); null for NaN and infinities, which JSON has no number for.
-QJsonValue floatValue(float value) {
-    char text[32];
-    if (!std::isfinite(value))
-        return QJsonValue(QJsonValue::Null);
-    const auto result = std::to_chars(text, text + sizeof text - 1, value);
-    if (result.ec != std::errc())
-        return double(value);
-    *result.ptr = '\0';
-    return std::strtod(text, nullptr);
-}
-
 QJsonObject deviceObject(int number, const core::Tkonfig& k) {
     QJsonObject o;
     o.insert(QStringLiteral("number"), number);
     o.insert(QStringLiteral("ipAddress"), k.ipAddress.text());
     o.insert(QStringLiteral("port"), k.port);
-    o.insert(QStringLiteral("typ"), k.typ.text());
-    o.insert(QStringLiteral("popis"), k.popis.text());
     o.insert(QStringLiteral("pollEnabled"), k.pollEnabled != 0);
     o.insert(QStringLiteral("stateLogEnabled"), k.stateLogEnabled == 1);
     o.insert(QStringLiteral("valuesInUse"), k.valuesInUse);
@@ -82,14 +57,9 @@ QJsonObject deviceObject(int number, const core::Tkonfig& k) {
         modes.append(m);
     o.insert(QStringLiteral("outputMode"), modes);
     o.insert(QStringLiteral("textsLoaded"), k.textsLoaded != 0);
+    insertDeviceTexts(o, k);
     o.insert(QStringLiteral("powerMask"), k.powerMask);
     o.insert(QStringLiteral("timeMask"), k.timeMask);
-    o.insert(QStringLiteral("alarmOnText"), textArray(k.alarmOnText));
-    o.insert(QStringLiteral("alarmOffText"), textArray(k.alarmOffText));
-    o.insert(QStringLiteral("valueName"), textArray(k.valueName));
-    o.insert(QStringLiteral("valueUnit"), textArray(k.valueUnit));
-    o.insert(QStringLiteral("outputName"), textArray(k.outputName));
-    o.insert(QStringLiteral("customAlarmName"), textArray(k.customAlarmName));
     return o;
 }
 
