@@ -1,0 +1,222 @@
+#include "comm/frame_exchange.h"
+
+#include "logs/event_log.h"
+
+#include <QDeadlineTimer>
+#include <QHostInfo>
+#include <QTcpSocket>
+#include <QThread>
+#include <QUdpSocket>
+
+namespace quodra::comm {
+
+namespace {
+
+constexpr int kCloseWaitMs = 1000;
+
+int remainingMs(const QDeadlineTimer& deadline) { return int(qMax<qint64>(0, deadline.remainingTime())); }
+
+} // namespace
+
+FrameExchange::FrameExchange(const core::Tkonfig& device, core::Transport protocol, const ExchangeTimeouts& timeouts,
+                             logs::EventLog* eventLog)
+    : m_device(device), m_protocol(protocol), m_timeouts(timeouts), m_eventLog(eventLog)
+{
+}
+
+FrameExchange::~FrameExchange() { closeTcp(); }
+
+bool FrameExchange::tcpOpen() const { return m_tcp && m_tcp->state() == QAbstractSocket::ConnectedState; }
+
+bool FrameExchange::openTcp()
+{
+    if (tcpOpen())
+        return true;
+    m_tcp = std::make_unique<QTcpSocket>();
+    m_tcp->connectToHost(m_device.ipAddress.text(), m_device.tcpPort());
+    if (!m_tcp->waitForConnected(m_timeouts.connectMs)) {
+        m_openError = m_tcp->error() == QAbstractSocket::SocketTimeoutError
+                          ? QStringLiteral("Connect timed out after %1 ms").arg(m_timeouts.connectMs)
+                          : m_tcp->errorString();
+        m_tcp->abort();
+        m_tcp.reset();
+        return false;
+    }
+    return true;
+}
+
+void FrameExchange::closeTcp()
+{
+    if (!m_tcp)
+        return;
+    if (m_tcp->state() != QAbstractSocket::UnconnectedState) {
+        m_tcp->disconnectFromHost();
+        if (m_tcp->state() != QAbstractSocket::UnconnectedState)
+            m_tcp->waitForDisconnected(kCloseWaitMs);
+    }
+    m_tcp->abort();
+    m_tcp.reset();
+}
+
+bool FrameExchange::setUdpTarget()
+{
+    const QString host = m_device.ipAddress.text();
+    QHostAddress address;
+    if (!address.setAddress(host)) {
+        const QHostInfo info = QHostInfo::fromName(host);
+        for (const QHostAddress& a : info.addresses())
+            if (a.protocol() == QAbstractSocket::IPv4Protocol) {
+                address = a;
+                break;
+            }
+    }
+    if (address.isNull()) {
+        m_openError = QStringLiteral("Host not found: %1").arg(host);
+        return false;
+    }
+    m_udpTarget = address;
+    if (!m_udp) {
+        m_udp = std::make_unique<QUdpSocket>();
+        if (!m_udp->bind(QHostAddress::AnyIPv4, 0)) {
+            m_openError = m_udp->errorString();
+            m_udp.reset();
+            return false;
+        }
+    }
+    return true;
+}
+
+bool FrameExchange::openSelected() { return m_protocol == core::Transport::Tcp ? openTcp() : setUdpTarget(); }
+
+bool FrameExchange::failTcp(const QString& message)
+{
+    exchangeFailed = true;
+    lastError = message;
+    if (m_tcp)
+        m_tcp->abort();
+    if (m_eventLog)
+        m_eventLog->writeForDevice(m_device, logs::event::exchangeError(message));
+    return false;
+}
+
+bool FrameExchange::failUdp(const QString& message)
+{
+    exchangeFailed = true;
+    lastError = message;
+    return false;
+}
+
+bool FrameExchange::ExchangeTcp()
+{
+    exchangeFailed = false;
+    lastError.clear();
+    if (!tcpOpen())
+        return failTcp(QStringLiteral("Not connected"));
+    const QDeadlineTimer deadline(m_timeouts.tcpReadMs);
+    QTcpSocket& s = *m_tcp;
+    s.readAll(); // nothing the device sent before this request belongs to its answer
+
+    const QByteArray out = frameBuffer.encode();
+    if (s.write(out) != out.size())
+        return failTcp(s.errorString());
+    while (s.bytesToWrite() > 0)
+        if (!s.waitForBytesWritten(remainingMs(deadline)))
+            return failTcp(s.error() == QAbstractSocket::SocketTimeoutError
+                               ? QStringLiteral("Write timed out after %1 ms").arg(m_timeouts.tcpReadMs)
+                               : s.errorString());
+
+    auto readExact = [&](qint64 n, QByteArray& into) -> bool {
+        into.clear();
+        while (into.size() < n) {
+            if (s.bytesAvailable() == 0) {
+                if (s.state() != QAbstractSocket::ConnectedState) {
+                    failTcp(QStringLiteral("The remote host closed the connection"));
+                    return false;
+                }
+                if (!s.waitForReadyRead(remainingMs(deadline))) {
+                    failTcp(s.error() == QAbstractSocket::SocketTimeoutError
+                                ? QStringLiteral("Read timed out after %1 ms").arg(m_timeouts.tcpReadMs)
+                                : s.errorString());
+                    return false;
+                }
+            }
+            into += s.read(n - into.size());
+        }
+        return true;
+    };
+
+    QByteArray header;
+    if (!readExact(kFrameHeaderSize, header))
+        return false;
+    const std::uint16_t length = *readU16(header, 4);
+    if (length > kMaxFrameData)
+        return failTcp(QStringLiteral("Reply length %1 exceeds the data area").arg(length));
+    QByteArray data;
+    if (length > 0 && !readExact(length, data))
+        return false;
+    const auto frame = decodeFrame(header + data);
+    if (!frame)
+        return failTcp(QStringLiteral("Malformed reply"));
+    frameBuffer = *frame;
+    return true;
+}
+
+bool FrameExchange::ExchangeUdp()
+{
+    exchangeFailed = false;
+    lastError.clear();
+    if (!m_udp || m_udpTarget.isNull())
+        return failUdp(QStringLiteral("No target"));
+    QUdpSocket& s = *m_udp;
+    while (s.hasPendingDatagrams()) // late answers to earlier requests
+        s.readDatagram(nullptr, 0);
+
+    const QDeadlineTimer deadline(m_timeouts.udpWaitMs);
+    if (s.writeDatagram(frameBuffer.encode(), m_udpTarget, kUdpDevicePort) < 0)
+        return failUdp(s.errorString());
+    for (;;) {
+        while (s.hasPendingDatagrams()) {
+            const qint64 size = s.pendingDatagramSize();
+            QByteArray datagram(qMax<qint64>(size, 0), Qt::Uninitialized);
+            QHostAddress from;
+            quint16 fromPort = 0;
+            const qint64 got = s.readDatagram(datagram.data(), datagram.size(), &from, &fromPort);
+            if (got < 0)
+                continue;
+            datagram.truncate(got);
+            if (!from.isEqual(m_udpTarget, QHostAddress::ConvertV4MappedToIPv4) || fromPort != kUdpDevicePort)
+                continue; // stray datagram: not from the device asked
+            if (datagram.size() > kMaxUdpDatagram)
+                return failUdp(QStringLiteral("Reply datagram of %1 bytes exceeds %2").arg(datagram.size()).arg(kMaxUdpDatagram));
+            const auto frame = decodeFrame(datagram);
+            if (!frame)
+                return failUdp(QStringLiteral("Malformed reply datagram"));
+            frameBuffer = *frame;
+            return true;
+        }
+        if (deadline.hasExpired() || !s.waitForReadyRead(remainingMs(deadline))) {
+            if (s.hasPendingDatagrams())
+                continue;
+            if (deadline.hasExpired() || s.error() == QAbstractSocket::SocketTimeoutError)
+                return failUdp(QStringLiteral("No reply within %1 ms").arg(m_timeouts.udpWaitMs));
+            // An ICMP error reported on the socket: keep waiting for a real reply until the deadline.
+            if (!deadline.hasExpired())
+                QThread::msleep(qMin(10, remainingMs(deadline)));
+        }
+    }
+}
+
+bool FrameExchange::rejectReply(const QString& why)
+{
+    return m_protocol == core::Transport::Tcp ? failTcp(why) : failUdp(why);
+}
+
+bool FrameExchange::ExchangeFrame() { return m_protocol == core::Transport::Tcp ? ExchangeTcp() : ExchangeUdp(); }
+
+bool FrameExchange::request(char l1, char l2, std::uint8_t parameter, QByteArray data)
+{
+    frameBuffer = DeviceFrame::request(l1, l2, parameter, std::move(data));
+    return ExchangeFrame();
+}
+
+} // namespace quodra::comm

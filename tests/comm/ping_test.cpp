@@ -1,0 +1,101 @@
+// PingDevice: off answers true at once; on sends one ICMP echo and wants the reply from exactly
+// the address asked.
+
+#include "comm/icmp_echo.h"
+#include "comm_fixture.h"
+
+using namespace quodra;
+using quodra::test::CommTest;
+using quodra::test::richDevice;
+
+TEST(IcmpChecksum, MatchesTheWorkedExample)
+{
+    // The example of RFC 1071: the sum of these words is 0xDDF2, its complement 0x220D.
+    const unsigned char bytes[] = {0x00, 0x01, 0xF2, 0x03, 0xF4, 0xF5, 0xF6, 0xF7};
+    EXPECT_EQ(comm::icmpChecksum(bytes, 8), 0x220D);
+    // An odd length pads with a zero byte.
+    const unsigned char odd[] = {0x01, 0x02, 0x03};
+    EXPECT_EQ(comm::icmpChecksum(odd, 3), quint16(~(0x0102 + 0x0300) & 0xFFFF));
+}
+
+TEST_F(CommTest, PingOffAnswersTrueAtOnceEvenForAnAddressThatDoesNotExist)
+{
+    options.setPingFirst(false);
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_TRUE(link.PingDevice(QStringLiteral("192.0.2.1")));
+    EXPECT_TRUE(link.PingDevice(QStringLiteral("not an address")));
+    EXPECT_LT(clock.elapsed(), 100);
+}
+
+TEST_F(CommTest, PingOnLoopbackIsAnsweredOrToldOnceWhenNotPermitted)
+{
+    options.setPingFirst(true);
+    const comm::EchoOutcome probe = comm::icmpEcho(QStringLiteral("127.0.0.1"), 2000);
+    if (probe.result == comm::EchoResult::NotPermitted) {
+        // Neither socket kind may be opened here: every ping answers false, the operator is told once.
+        EXPECT_FALSE(link.PingDevice(QStringLiteral("127.0.0.1")));
+        EXPECT_FALSE(link.PingDevice(QStringLiteral("127.0.0.1")));
+        EXPECT_EQ(observer.notices.size(), 1);
+        GTEST_SKIP() << "ICMP sockets are not permitted here: " << probe.error.toStdString();
+    }
+    EXPECT_TRUE(link.PingDevice(QStringLiteral("127.0.0.1")));
+    EXPECT_TRUE(link.PingDevice(QStringLiteral("127.0.7.9"))); // loopback answers from the address asked
+    EXPECT_FALSE(link.PingDevice(QStringLiteral("127.000.0.1"))); // the text must match exactly
+    EXPECT_TRUE(observer.notices.isEmpty());
+}
+
+TEST_F(CommTest, PingWithoutAnswerIsFalseWithinItsLimit)
+{
+    options.setPingFirst(true);
+    ASSERT_EQ(link.pingTimeoutMs, 2000);
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_FALSE(link.PingDevice(QStringLiteral("198.51.100.7"))); // documentation network: no host
+    EXPECT_LT(clock.elapsed(), 2500);
+}
+
+TEST_F(CommTest, QueryWithPingOnReachesTheSimulator)
+{
+    const QString address = QStringLiteral("127.0.7.1");
+    startFleet({richDevice(address)});
+    options.setPingFirst(true);
+    if (comm::icmpEcho(address, 2000).result == comm::EchoResult::NotPermitted)
+        GTEST_SKIP() << "ICMP sockets are not permitted here";
+    const quint8 n = addDevice(address, 0, true);
+    link.QueryStatus(n, true);
+    EXPECT_EQ(table.stav(n).commState, core::CommAnswered);
+    EXPECT_EQ(table.stav(n).alarms, 5);
+}
+
+TEST_F(CommTest, FailedPingMakesTheDeviceUnreachableWithoutAnyExchange)
+{
+    options.setPingFirst(true);
+    link.pingTimeoutMs = 300;
+    const quint8 n = addDevice(QStringLiteral("198.51.100.8"), 0, true);
+    table.modify(n, [](core::Tkonfig&, core::Tstav& s) {
+        s.alarms = 3;
+        s.alarmsChanged = 3;
+        s.commState = core::CommAnswered;
+    });
+    link.QueryStatus(n, false);
+    link.QueryStatus(n, false);
+    EXPECT_EQ(table.stav(n).commState, core::CommFailedNew);
+    EXPECT_EQ(table.stav(n).alarms, 0);
+    EXPECT_EQ(table.stav(n).alarmsChanged, 0);
+    EXPECT_EQ(eventsWith(QStringLiteral("<STATUS> <C_ERR> = 1")).size(), 1);
+    EXPECT_TRUE(eventsWith(QStringLiteral("<ERROR>")).isEmpty());
+    ASSERT_EQ(stateLog(n).size(), 1u);
+    EXPECT_EQ(stateLog(n)[0].code, logs::slCommFail);
+
+    // The outputs read before the dialog opens: unreachable too, the change masks stay.
+    table.modify(n, [](core::Tkonfig&, core::Tstav& s) {
+        s.alarms = 3;
+        s.alarmsChanged = 3;
+    });
+    link.QueryOutputs(n, true, true);
+    EXPECT_EQ(table.stav(n).commState, core::CommFailed);
+    EXPECT_EQ(table.stav(n).alarms, 0);
+    EXPECT_EQ(table.stav(n).alarmsChanged, 3);
+    EXPECT_EQ(observer.marks.back().second, comm::GridMark::Failed);
+}
