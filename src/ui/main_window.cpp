@@ -224,6 +224,7 @@ void MainWindow::connectWidgets()
     connect(m_gridPanel, &DeviceGridPanel::countTextChanged, m_status, &MainStatusBar::setCountText);
     connect(m_gridPanel, &DeviceGridPanel::summaryRequested, this, &MainWindow::UpdateSummary);
     connect(m_gridPanel, &DeviceGridPanel::pointerMoved, this, [this] { m_cycle->ApplyPendingPeriod(); });
+    connect(m_deviceView, &SelectedDeviceView::pointerMoved, this, [this] { m_cycle->ApplyPendingPeriod(); });
     connect(m_gridPanel, &DeviceGridPanel::selectedDeviceChanged, this, &MainWindow::ShowDevicePanels);
     connect(m_gridPanel, &DeviceGridPanel::messageRequested, this, &MainWindow::showMessage);
     connect(m_gridPanel, &DeviceGridPanel::queryRequested, this, [this](quint8 device) {
@@ -409,6 +410,11 @@ void MainWindow::UpdateSummary()
     QApplication::setWindowIcon(trayImage(s.trayImage));
     m_status->setTagText(s.tagText());
     m_gridPanel->ApplyGridFilter();
+}
+
+int MainWindow::trayImageIndex() const
+{
+    return m_tray->image();
 }
 
 void MainWindow::ShowDevicePanels(quint8 device)

@@ -61,6 +61,8 @@ public:
 
     // Read-outs for tests and the screenshot option.
     MainStatusBar* statusBarPanels() const { return m_status; }
+    DeviceGridPanel* gridPanel() const { return m_gridPanel; }
+    int trayImageIndex() const;
     core::DeviceTable& table() { return m_table; }
 
 protected:

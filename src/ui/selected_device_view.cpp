@@ -1,5 +1,6 @@
 #include "ui/selected_device_view.h"
 
+#include <QEvent>
 #include <QLabel>
 #include <QVBoxLayout>
 
@@ -26,6 +27,17 @@ SelectedDeviceView::SelectedDeviceView(QWidget* parent)
     layout->setSpacing(0);
     layout->addWidget(m_title);
     layout->addWidget(m_body, 1);
+    for (QWidget* w : {static_cast<QWidget*>(this), static_cast<QWidget*>(m_title), static_cast<QWidget*>(m_body)}) {
+        w->setMouseTracking(true);
+        w->installEventFilter(this);
+    }
+}
+
+bool SelectedDeviceView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::MouseMove)
+        Q_EMIT pointerMoved();
+    return QWidget::eventFilter(watched, event);
 }
 
 void SelectedDeviceView::showDevice(const core::DeviceSnapshot& d, const QString& note)

@@ -16,6 +16,13 @@ public:
     explicit SelectedDeviceView(QWidget* parent = nullptr);
     void showDevice(const core::DeviceSnapshot& device, const QString& decimalsNote = {});
 
+Q_SIGNALS:
+    // The pointer moved over the main area (an edited period is applied then).
+    void pointerMoved();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     QLabel* m_title;
     QLabel* m_body;

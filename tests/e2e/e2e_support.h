@@ -7,7 +7,7 @@
 #include "core/device_records.h"
 #include "logs/binary_logs.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -21,13 +21,16 @@
 
 namespace quodra::e2e {
 
+// One offscreen QApplication for the whole executable (the in-process window tests need widgets).
 inline void ensureApp()
 {
     static int argc = 1;
     static char name[] = "test_e2e";
     static char* argv[] = {name, nullptr};
-    if (!QCoreApplication::instance())
-        new QCoreApplication(argc, argv);
+    if (!QCoreApplication::instance()) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        new QApplication(argc, argv);
+    }
 }
 
 // Polls `done` every 50 ms until it holds or `ms` have passed.

@@ -180,3 +180,61 @@ TEST_F(PollFixture, MarkForCommState)
     EXPECT_EQ(comm::PollThread::markFor(3), comm::GridMark::Failed);
     EXPECT_EQ(comm::PollThread::markFor(4), comm::GridMark::Failed);
 }
+
+// Passes run while the UI side inserts, deletes and swaps devices: every result lands on the
+// device it was read from (each simulated device reports its own last address octet as alarms).
+TEST_F(PollFixture, ResultsFollowTheirDeviceWhileTheTableChanges)
+{
+    QList<sim::DeviceDescription> descs;
+    const char* addresses[] = {"127.0.20.21", "127.0.20.22", "127.0.20.23", "127.0.20.24"};
+    for (const char* a : addresses) {
+        sim::DeviceDescription d;
+        d.address = QString::fromLatin1(a);
+        d.alarmsInUse = 0xFF;
+        d.alarms = quint8(QString::fromLatin1(a).section(QLatin1Char('.'), 3).toUInt());
+        descs << d;
+    }
+    sim::SimFleet fleet(descs, 0);
+    QString error;
+    ASSERT_TRUE(fleet.start(&error)) << error.toStdString();
+    for (const char* a : addresses)
+        addDevice(a, true);
+
+    core::PollCycle cycle(1);
+    comm::PollThread thread(table, cycle, *link);
+    thread.start();
+
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
+    int step = 0;
+    while (std::chrono::steady_clock::now() < end) {
+        cycle.pollRequest = true;
+        thread.wake();
+        switch (step++ % 4) {
+        case 0:
+            table.InsertDevice(1); // an empty, unpolled device in front
+            break;
+        case 1:
+            table.SwapDevices(2, quint8(table.deviceCount()));
+            break;
+        case 2:
+            table.DeleteDevice(1);
+            break;
+        case 3:
+            table.SwapDevices(1, 2);
+            break;
+        }
+        QThread::msleep(5);
+    }
+    thread.stop();
+    ASSERT_TRUE(thread.wait(5000));
+
+    int answered = 0;
+    for (const core::DeviceSnapshot& d : table.snapshots()) {
+        if (d.stav.commState != core::CommAnswered)
+            continue;
+        ++answered;
+        EXPECT_EQ(int(d.stav.alarms), d.konfig.ipAddress.text().section(QLatin1Char('.'), 3).toInt())
+            << d.konfig.ipAddress.text().toStdString();
+    }
+    EXPECT_GE(answered, 1);
+}

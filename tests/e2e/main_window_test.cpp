@@ -1,0 +1,64 @@
+// The main window in this process (offscreen) against simulated devices on 127.0.20.x: the
+// countdown label, the grid marks, the tags and the tray image, driven tick by tick.
+
+#include "e2e_support.h"
+
+#include "sim/sim_fleet.h"
+#include "ui/device_grid_panel.h"
+#include "ui/main_status_bar.h"
+#include "ui/main_window.h"
+
+#include <gtest/gtest.h>
+
+using namespace quodra;
+using namespace quodra::e2e;
+
+TEST(MainWindowInProcess, CountdownPollsAndShowsTheDeadDeviceRed)
+{
+    ensureApp();
+    sim::DeviceDescription live;
+    live.address = QStringLiteral("127.0.20.31");
+    live.alarmsInUse = 0xFF;
+    live.alarms = 0x01;
+    sim::SimFleet fleet({live}, 0);
+    QString error;
+    ASSERT_TRUE(fleet.start(&error)) << error.toStdString();
+
+    Console dir; // only its directory: the window runs here
+    ASSERT_TRUE(dir.writeDevices({device("127.0.20.31", true, false), device("127.0.20.32", true, false)}));
+    ASSERT_TRUE(dir.writeIni("[Nastaveni]\r\nperioda_val=2\r\n"));
+
+    ui::MainWindow window(dir.dir());
+    auto* status = window.statusBarPanels();
+    EXPECT_EQ(status->countText(), QStringLiteral("Počet: 2"));
+    const std::vector<QString> expected = {QStringLiteral("Timer: 3"), QStringLiteral("Timer: 2"),
+                                           QStringLiteral("Timer: 1"), QStringLiteral("Timer: 0"),
+                                           QStringLiteral("<READ>")};
+    for (const QString& label : expected) {
+        window.Timer1Timer();
+        EXPECT_EQ(status->countdownText(), label);
+    }
+
+    const core::DeviceId liveId = window.table().idOf(1), deadId = window.table().idOf(2);
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return window.gridPanel()->rowMark(liveId) == ui::RowMark::Answered &&
+                   window.gridPanel()->rowMark(deadId) == ui::RowMark::Failed;
+        },
+        10000));
+    window.Timer1Timer(); // the refresh after the pass runs the summary
+    EXPECT_EQ(window.table().stav(1).alarms, 0x01);
+    EXPECT_EQ(status->tagText(), QStringLiteral("<ALARM><C_ERR>"));
+    EXPECT_EQ(window.trayImageIndex(), 2) << "the dead device is not selected: a new failure, not yet an error";
+
+    window.ShowDevicePanels(2);
+    window.UpdateSummary();
+    EXPECT_EQ(window.table().stav(2).commState, core::CommFailed) << "shown as the selected device";
+    window.UpdateSummary();
+    EXPECT_EQ(window.trayImageIndex(), 3);
+
+    window.FormDestroy();
+    const auto saved = core::readDeviceList(dir.file(core::kDeviceListFileName));
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(saved->size(), 2u);
+}
