@@ -4,6 +4,10 @@
 #include "comm/icmp_echo.h"
 #include "comm_fixture.h"
 
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 using namespace quodra;
 using quodra::test::CommTest;
 using quodra::test::richDevice;
@@ -98,4 +102,47 @@ TEST_F(CommTest, FailedPingMakesTheDeviceUnreachableWithoutAnyExchange)
     EXPECT_EQ(table.stav(n).alarms, 0);
     EXPECT_EQ(table.stav(n).alarmsChanged, 3);
     EXPECT_EQ(observer.marks.back().second, comm::GridMark::Failed);
+}
+
+namespace {
+
+// True when the unprivileged user "nobody" (group 65534) may open ICMP datagram sockets.
+bool nobodyMayPing()
+{
+    QFile f(QStringLiteral("/proc/sys/net/ipv4/ping_group_range"));
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    const QList<QByteArray> range = f.readAll().simplified().split(' ');
+    return range.size() == 2 && range[0].toLongLong() <= 65534 && 65534 <= range[1].toLongLong();
+}
+
+} // namespace
+
+TEST_F(CommTest, WithoutIcmpPermissionEveryPingIsFalseAndTheOperatorIsToldOnce)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to become an unprivileged user";
+    if (nobodyMayPing())
+        GTEST_SKIP() << "unprivileged ICMP sockets are allowed here";
+    options.setPingFirst(true);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        // The child drops to "nobody": no raw sockets, no ICMP datagram sockets.
+        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(100);
+        const comm::EchoOutcome direct = comm::icmpEcho(QStringLiteral("127.0.0.1"), 500);
+        const bool first = link.PingDevice(QStringLiteral("127.0.0.1"));
+        const bool second = link.PingDevice(QStringLiteral("127.0.0.1"));
+        int code = 0;
+        code |= direct.result == comm::EchoResult::NotPermitted ? 0 : 1;
+        code |= first ? 2 : 0;
+        code |= second ? 4 : 0;
+        code |= observer.notices.size() == 1 ? 0 : 8;
+        ::_exit(code);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: not reported as not permitted, 2/4: a ping answered true, 8: not told once";
 }
