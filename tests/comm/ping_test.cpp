@@ -4,7 +4,14 @@
 #include "comm/icmp_echo.h"
 #include "comm_fixture.h"
 
+#include <QFile>
+
+#include <cstring>
 #include <grp.h>
+#include <net/if.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -145,4 +152,44 @@ TEST_F(CommTest, WithoutIcmpPermissionEveryPingIsFalseAndTheOperatorIsToldOnce)
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "1: not reported as not permitted, 2/4: a ping answered true, 8: not told once";
+}
+
+TEST(IcmpEcho, UnprivilegedDatagramSocketIsAnsweredFromTheAddressAsked)
+{
+    // The datagram path needs a ping_group_range that admits the user. The child process gets a
+    // network namespace of its own, so changing the range there touches nothing else.
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to set up a private network namespace";
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        if (::unshare(CLONE_NEWNET) != 0)
+            ::_exit(100);
+        QFile range(QStringLiteral("/proc/sys/net/ipv4/ping_group_range"));
+        if (!range.open(QIODevice::WriteOnly) || range.write("0 2147483647\n") < 0)
+            ::_exit(100);
+        range.close();
+        const int s = ::socket(AF_INET, SOCK_DGRAM, 0);
+        ifreq ifr{};
+        std::strncpy(ifr.ifr_name, "lo", IFNAMSIZ - 1);
+        if (::ioctl(s, SIOCGIFFLAGS, &ifr) != 0)
+            ::_exit(100);
+        ifr.ifr_flags = short(ifr.ifr_flags | IFF_UP | IFF_RUNNING);
+        if (::ioctl(s, SIOCSIFFLAGS, &ifr) != 0)
+            ::_exit(100);
+        ::close(s);
+        // As "nobody" there is no raw socket, so only the datagram socket can answer.
+        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(100);
+        int code = 0;
+        code |= comm::icmpEcho(QStringLiteral("127.0.0.1"), 2000).result == comm::EchoResult::Reply ? 0 : 1;
+        code |= comm::icmpEcho(QStringLiteral("127.0.3.77"), 2000).result == comm::EchoResult::Reply ? 0 : 2;
+        ::_exit(code);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 100)
+        GTEST_SKIP() << "no private network namespace here";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: 127.0.0.1 not answered, 2: 127.0.3.77 not answered";
 }
