@@ -174,3 +174,18 @@ TEST(ConsoleE2E, EmptyStartWritesOneEmptyDeviceAndDefaults)
     EXPECT_FALSE(iniValue(ini, "Nastaveni", "CRES_TM").has_value()) << "read-only key is never written";
     EXPECT_FALSE(iniValue(ini, "Nastaveni", "PING").has_value());
 }
+
+// Start minimised on a desktop without a tray: the window stays reachable (minimised), and
+// SIGTERM still ends the run in order although closing the window would only hide it.
+TEST(ConsoleE2E, StartMinimisedWithoutTrayEndsInOrderOnSigterm)
+{
+    Console console;
+    ASSERT_TRUE(console.writeIni("[Nastaveni]\r\nonorm_ch=0\r\nomin_ch=1\r\nwlog_ch=1\r\n"));
+    console.start();
+    ASSERT_TRUE(waitUntil([&] { return console.eventLogHas("<PROGRAM> <START>"); }, 10000));
+    ASSERT_EQ(console.terminate(), 0);
+    EXPECT_EQ(countOf(console.eventLog(), "<PROGRAM> <END>"), 1);
+    const QString ini = console.file(QStringLiteral("Quodra_st.ini"));
+    EXPECT_EQ(iniValue(ini, "Nastaveni", "omin_ch").value_or(QString()), QStringLiteral("1"));
+    EXPECT_EQ(iniValue(ini, "Nastaveni", "onorm_ch").value_or(QString()), QStringLiteral("0"));
+}
