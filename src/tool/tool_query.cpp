@@ -213,9 +213,12 @@ int runQuery(const QStringList& args)
     link.QueryStatus(1, true);
 
     const core::DeviceSnapshot s = table.snapshot(1);
-    const QString target = a->udp ? QStringLiteral("%1 (UDP port %2)").arg(a->address).arg(comm::kUdpDevicePort)
-                                  : QStringLiteral("%1:%2 (TCP)").arg(a->address).arg(s.konfig.tcpPort());
-    const QString detail = observer.errors.isEmpty() ? QString() : QStringLiteral(": ") + observer.errors.join(QStringLiteral("; "));
+    const QString target = a->udp
+                               ? QStringLiteral("%1 (UDP port %2)").arg(a->address).arg(comm::kUdpDevicePort)
+                               : QStringLiteral("%1:%2 (TCP)").arg(a->address).arg(s.konfig.tcpPort());
+    const QString detail = observer.errors.isEmpty()
+                               ? QString()
+                               : QStringLiteral(": ") + observer.errors.join(QStringLiteral("; "));
     if (s.stav.commState != core::CommAnswered) {
         fail(QStringLiteral("device %1 did not answer the status query: connection refused or timed out, "
                             "or an exchange failed%2")
@@ -237,8 +240,9 @@ int runQuery(const QStringList& args)
 
 [[maybe_unused]] const bool registered = registerCommand(
     {QStringLiteral("query"), QStringLiteral("HOST[:PORT] [--udp] [--texts] [--outputs] [--decimals N]"),
-     QStringLiteral("query one device's status, values and (with --outputs) outputs as the console does and print "
-                    "one JSON object; exit code 2 when the device does not answer"),
+     QStringLiteral(
+         "query one device's status, values and (with --outputs) outputs as the console does and print "
+         "one JSON object; exit code 2 when the device does not answer"),
      &runQuery});
 
 } // namespace

@@ -115,7 +115,10 @@ protected:
     std::unique_ptr<sim::SimFleet> fleet;
 };
 
-float floatOfBytes(std::uint32_t littleEndian) { return std::bit_cast<float>(littleEndian); }
+float floatOfBytes(std::uint32_t littleEndian)
+{
+    return std::bit_cast<float>(littleEndian);
+}
 
 // Status fields and values as the simulator device above gives them; the same over both
 // transports, and in neither case are texts or outputs read.
@@ -197,7 +200,8 @@ TEST_F(ToolQueryTest, DecimalsApplyToEveryNumberChannel)
         const QJsonArray values = r.json.value(QStringLiteral("values")).toArray();
         EXPECT_EQ(values[0].toObject().value(QStringLiteral("text")).toString(), QLatin1String(c.channel0));
         EXPECT_EQ(values[1].toObject().value(QStringLiteral("text")).toString(), QLatin1String(c.channel1));
-        EXPECT_EQ(values[2].toObject().value(QStringLiteral("text")).toString(), QStringLiteral("1d 3:20:10"));
+        EXPECT_EQ(values[2].toObject().value(QStringLiteral("text")).toString(),
+                  QStringLiteral("1d 3:20:10"));
     }
 }
 
@@ -207,8 +211,8 @@ TEST_F(ToolQueryTest, TextsAndOutputs)
 {
     const QString address = QStringLiteral("127.0.30.4");
     startFleet({device(address, 9771)});
-    const QueryRun r = query({address + QStringLiteral(":9771"), QStringLiteral("--udp"), QStringLiteral("--texts"),
-                              QStringLiteral("--outputs")});
+    const QueryRun r = query({address + QStringLiteral(":9771"), QStringLiteral("--udp"),
+                              QStringLiteral("--texts"), QStringLiteral("--outputs")});
     ASSERT_EQ(r.exitCode, 0) << r.err.constData();
     const QJsonObject& o = r.json;
     EXPECT_EQ(o.value(QStringLiteral("typ")).toString(), QStringLiteral("Quodra IO"));
