@@ -4,6 +4,7 @@
 #include "sim/sim_fleet.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -278,6 +279,23 @@ TEST_F(ToolQueryTest, UnreachableDeviceAndFailedExchangesExitWithTwo)
         EXPECT_TRUE(r.err.startsWith("quodra-tool: ")) << r.err.constData();
         EXPECT_TRUE(r.err.contains(c.named)) << r.err.constData();
     }
+}
+
+// A device that accepts the connection and never answers ends the query at the read time-out
+// (5000 ms), not never.
+TEST_F(ToolQueryTest, SilentDeviceEndsAtTheReadTimeout)
+{
+    const QString address = QStringLiteral("127.0.30.12");
+    startFleet({device(address)});
+    ASSERT_TRUE(fleet->setMisbehaviour(address, sim::Misbehaviour::Silent));
+    QElapsedTimer clock;
+    clock.start();
+    const QueryRun r = query({address});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.err.contains("127.0.30.12:9760")) << r.err.constData();
+    EXPECT_GE(clock.elapsed(), 4500);
+    EXPECT_EQ(fleet->received(address).count("GS"), 1);
+    EXPECT_EQ(fleet->received(address).count("GV"), 0);
 }
 
 TEST_F(ToolQueryTest, BadArgumentsExitWithOneAndTheUsage)
