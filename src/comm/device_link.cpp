@@ -398,10 +398,12 @@ void DeviceLink::QueryStatus(quint8 device, bool interactive)
         QString text;
     };
     std::vector<ChannelResult> results;
+    quint16 touched = 0;
     for (const Entry& e : entries) {
         if (e.channel >= core::kValueCount)
             continue; // no such channel
         const quint16 bit = quint16(1u << e.channel);
+        touched = quint16(touched | bit);
         powerMask = e.kind == kKindPower ? quint16(powerMask | bit) : quint16(powerMask & ~bit);
         bool duration = e.kind == kKindDuration;
         if (e.kind == kKindReference1 || e.kind == kKindReference2) {
@@ -441,8 +443,9 @@ void DeviceLink::QueryStatus(quint8 device, bool interactive)
         c.deviceVariant = *variant;
         c.alarmsInUse = *alarmsInUse;
         c.valuesInUse = *valuesInUse;
-        c.powerMask = powerMask;
-        c.timeMask = timeMask;
+        // Only the bits of the channels in this reply change.
+        c.powerMask = quint16((c.powerMask & ~touched) | (powerMask & touched));
+        c.timeMask = quint16((c.timeMask & ~touched) | (timeMask & touched));
         for (const ChannelResult& r : results) {
             s.value[std::size_t(r.channel)] = r.value;
             s.valueText[std::size_t(r.channel)] = r.text;

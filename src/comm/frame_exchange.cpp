@@ -168,8 +168,9 @@ bool FrameExchange::ExchangeUdp()
     if (!m_udp || m_udpTarget.isNull())
         return failUdp(QStringLiteral("No target"));
     QUdpSocket& s = *m_udp;
+    char discard[1];
     while (s.hasPendingDatagrams()) // late answers to earlier requests
-        s.readDatagram(nullptr, 0);
+        s.readDatagram(discard, sizeof discard);
 
     const QDeadlineTimer deadline(m_timeouts.udpWaitMs);
     if (s.writeDatagram(frameBuffer.encode(), m_udpTarget, kUdpDevicePort) < 0)

@@ -57,7 +57,7 @@ TEST_P(FullQuery, ReadsEverythingOfTheDevice)
     EXPECT_EQ(k.typ.text(), QStringLiteral("Quodra IO"));
     EXPECT_EQ(k.deviceVariant, 1);
     EXPECT_EQ(k.alarmsInUse, 0x3F);
-    EXPECT_EQ(k.valuesInUse, 0x003F);
+    EXPECT_EQ(+k.valuesInUse, 0x003F);
     EXPECT_EQ(s.alarms, 5);
     EXPECT_EQ(s.valueAlarms, 0x0002);
     EXPECT_EQ(s.errors, 0x0004);
@@ -73,8 +73,8 @@ TEST_P(FullQuery, ReadsEverythingOfTheDevice)
     EXPECT_EQ(s.valueText[4], QStringLiteral("2"));    // refers to channel 0, a number; 0 decimals
     EXPECT_EQ(s.valueText[5], localNumber("3.9"));      // refers to a channel not in the reply
     EXPECT_FLOAT_EQ(s.value[0], 23.456f);
-    EXPECT_EQ(k.powerMask, 0x0002);
-    EXPECT_EQ(k.timeMask, 0x000C);
+    EXPECT_EQ(+k.powerMask, 0x0002);
+    EXPECT_EQ(+k.timeMask, 0x000C);
 
     // Outputs: entries for 0 and 3 only; the others read as absent and off.
     EXPECT_EQ(k.outputMode[0], 1);
@@ -148,7 +148,7 @@ TEST_F(CommTest, TextsReadEveryRegisterRowAndCustomNamesByMask)
     EXPECT_EQ(k.valueUnit[0].text(), QStringLiteral("°C"));
     EXPECT_EQ(k.outputName[0].text(), QStringLiteral("Čerpadlo"));
     EXPECT_EQ(k.outputName[3].text(), QStringLiteral("Ventil"));
-    EXPECT_EQ(k.customAlarmsInUse, 0x0005u);
+    EXPECT_EQ(+k.customAlarmsInUse, 0x0005u);
     EXPECT_EQ(k.customAlarmName[0].text(), QStringLiteral("Přetlak"));
     EXPECT_TRUE(k.customAlarmName[1].isEmpty()); // not in the mask: not read
     EXPECT_EQ(k.customAlarmName[2].text(), QStringLiteral("Únik"));
@@ -184,7 +184,7 @@ TEST_F(CommTest, TextsWithoutCustomAlarmsOrOutputsSkipThoseRows)
     link.ReadDeviceTexts(n);
 
     EXPECT_EQ(table.konfig(n).textsLoaded, 1);
-    EXPECT_EQ(table.konfig(n).customAlarmsInUse, 0u);
+    EXPECT_EQ(+table.konfig(n).customAlarmsInUse, 0u);
     const QList<int> reads = fleet->received(address).registerReads();
     EXPECT_FALSE(reads.contains(2026));
     EXPECT_FALSE(reads.contains(2501));
@@ -214,13 +214,13 @@ TEST_F(CommTest, FailedTextReadLeavesTextsUnloadedAndTheQueryGoesOn)
     EXPECT_EQ(table.stav(n).commState, core::CommAnswered);
     EXPECT_EQ(table.stav(n).alarms, 5);
     // The reference reads failed too: their channels are numbers.
-    EXPECT_EQ(k.timeMask, 0x0004);
+    EXPECT_EQ(+k.timeMask, 0x0004);
 
     // The next query tries the texts again.
     fleet->setMisbehaviour(address, sim::Misbehaviour::None);
     link.QueryStatus(n, false);
     EXPECT_EQ(table.konfig(n).textsLoaded, 1);
-    EXPECT_EQ(table.konfig(n).timeMask, 0x000C);
+    EXPECT_EQ(+table.konfig(n).timeMask, 0x000C);
 }
 
 TEST_F(CommTest, ValueKindsFollowTheLatestReply)
