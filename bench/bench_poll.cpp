@@ -15,7 +15,8 @@
 // G R, close) against an echo server on the device ports of 127.0.101.x (the transport's share),
 // the console's transport against the simulator, and the status queries called in a plain loop
 // instead of by the poll thread. --no-proxy sets the application proxy to "no proxy" first (Qt
-// otherwise asks the system's proxy configuration for every connection).
+// otherwise asks the system's proxy configuration for every connection). --sim-threads N serves
+// the devices from N simulator fleets, each on its own thread, instead of one.
 
 #include "bench/echo_floor.h"
 
@@ -111,6 +112,7 @@ struct Options {
     bool udp = true;
     bool breakdown = false;
     bool noProxy = false;
+    int simThreads = 1;
 };
 
 bool parseOptions(const QStringList& args, Options& o)
@@ -132,6 +134,10 @@ bool parseOptions(const QStringList& args, Options& o)
             o.udp = next == QLatin1String("udp") || next == QLatin1String("both");
             ok = o.tcp || o.udp;
             ++i;
+        } else if (a == QLatin1String("--sim-threads")) {
+            o.simThreads = next.toInt(&ok);
+            ok = ok && o.simThreads > 0 && o.simThreads <= 64;
+            ++i;
         } else if (a == QLatin1String("--no-proxy")) {
             o.noProxy = true;
         } else if (a == QLatin1String("--breakdown")) {
@@ -141,7 +147,7 @@ bool parseOptions(const QStringList& args, Options& o)
         }
         if (!ok) {
             std::fprintf(stderr, "usage: bench_poll [--reps N] [--devices 1..255] [--transport tcp|udp|both] "
-                                 "[--breakdown] [--no-proxy]\n");
+                                 "[--breakdown] [--no-proxy] [--sim-threads N]\n");
             return false;
         }
     }
@@ -167,10 +173,18 @@ int main(int argc, char* argv[])
         devices.append(benchDevice(addresses.last()));
     }
     QString error;
-    sim::SimFleet fleet(devices, 0);
-    if (!fleet.start(&error)) {
-        std::fprintf(stderr, "bench_poll: simulator: %s\n", qPrintable(error));
-        return 1;
+    std::vector<std::unique_ptr<sim::SimFleet>> fleets;
+    for (int f = 0; f < opt.simThreads; ++f) {
+        QList<sim::DeviceDescription> share;
+        for (qsizetype i = f; i < devices.size(); i += opt.simThreads)
+            share.append(devices[i]);
+        if (share.isEmpty())
+            break;
+        fleets.push_back(std::make_unique<sim::SimFleet>(share, 0));
+        if (!fleets.back()->start(&error)) {
+            std::fprintf(stderr, "bench_poll: simulator: %s\n", qPrintable(error));
+            return 1;
+        }
     }
     bench::EchoServer echo(addresses, kEchoTcpPort, kEchoUdpPort);
     if (!echo.start(&error)) {
@@ -334,9 +348,9 @@ int main(int argc, char* argv[])
         return 1;
     }
 
-    std::printf("poll pass over %d devices, %d repetitions, medians in microseconds per device "
-                "(ratio: to the floor of the same repetition)\n\n",
-                opt.devices, opt.reps);
+    std::printf("poll pass over %d devices (%d simulator thread%s), %d repetitions, medians in microseconds "
+                "per device (ratio: to the floor of the same repetition)\n\n",
+                opt.devices, int(fleets.size()), fleets.size() == 1 ? "" : "s", opt.reps);
     for (const Row& r : rows) {
         std::printf("| %s | us/device | ratio to floor |\n|---|---:|---:|\n", r.name);
         for (std::size_t c = 0; c < columns.size(); ++c) {
