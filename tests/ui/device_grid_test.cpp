@@ -19,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <thread>
 
@@ -866,6 +867,61 @@ TEST_F(GridTest, ChangesFromAnotherThreadReachTheRow)
     ASSERT_EQ(changed.count(), 1);
     EXPECT_EQ(changed.first().at(0).toModelIndex().row(), 1); // only the changed row
     EXPECT_EQ(changed.first().at(1).toModelIndex().row(), 1);
+}
+
+} // namespace
+
+namespace {
+
+// A worker changes, inserts and deletes devices while the grid is edited, reordered and
+// filtered on the UI thread; afterwards the rows show exactly the table.
+TEST_F(GridTest, WorkerChangesWhileTheGridIsEditedAndReordered)
+{
+    addMany(20);
+    panel.FillGrid();
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        for (int i = 0; i < 3000; ++i) {
+            const quint8 n = quint8(1 + i % 20);
+            table.modify(n, [i](core::Tkonfig&, core::Tstav& s) {
+                s.alarms = quint8(i);
+                s.alarmsChanged |= 1;
+                s.valueText[0] = QString::number(i);
+                s.commState = core::CommAnswered;
+            });
+            if (i % 50 == 0 && table.InsertDevice(1))
+                table.DeleteDevice(1);
+        }
+        done = true;
+    });
+    for (int i = 0; i < 300 || !done.load(); ++i) {
+        const quint8 n = quint8(1 + i % 19);
+        panel.setRowMark(n, RowMark::Query);
+        if (model().rowCount() > 0)
+            model().setData(model().index(i % model().rowCount(), ColDescription),
+                            QStringLiteral("p%1").arg(i));
+        if (i % 3 == 0)
+            panel.moveDown(n);
+        if (i % 7 == 0) {
+            panel.setStateFilter(i % 2 ? 1 : 0, 0x0F);
+            panel.ApplyGridFilter();
+        }
+        if (i % 11 == 0)
+            panel.acknowledge(n);
+        if (i % 13 == 0)
+            panel.FillGrid();
+        QCoreApplication::processEvents();
+    }
+    worker.join();
+    settle();
+    panel.FillGrid();
+    const std::vector<core::DeviceSnapshot> devices = table.snapshots();
+    ASSERT_EQ(model().rowCount(), int(devices.size()));
+    for (int r = 0; r < model().rowCount(); ++r) {
+        EXPECT_EQ(cell(r, ColAddress).toString(), devices[std::size_t(r)].konfig.addressWithPort());
+        EXPECT_EQ(cell(r, ColDescription).toString(), devices[std::size_t(r)].konfig.popis.text());
+        EXPECT_EQ(cell(r, ColFirstValue).toString(), devices[std::size_t(r)].stav.valueText[0]);
+    }
 }
 
 } // namespace
