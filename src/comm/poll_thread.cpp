@@ -2,13 +2,13 @@
 
 #include "comm/device_link.h"
 
-#include <QMutexLocker>
+#include <chrono>
 
 namespace quodra::comm {
 
 namespace {
 // The idle sleep between looks at pollRequest when nobody wakes the thread.
-constexpr unsigned long kIdleMs = 1000;
+constexpr std::chrono::milliseconds kIdle{1000};
 } // namespace
 
 PollThread::PollThread(core::DeviceTable& table, core::PollCycle& cycle, DeviceLink& link, QObject* parent)
@@ -34,28 +34,28 @@ PollThread::~PollThread()
 
 void PollThread::stop()
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock lock(m_mutex);
     m_stop.store(true);
     m_jobs.clear();
     m_woken = true;
-    m_wake.wakeAll();
+    m_wake.notify_all();
 }
 
 void PollThread::wake()
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock lock(m_mutex);
     m_woken = true;
-    m_wake.wakeAll();
+    m_wake.notify_all();
 }
 
 void PollThread::enqueue(std::function<void()> job)
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock lock(m_mutex);
     if (m_stop.load())
         return;
     m_jobs.push_back(std::move(job));
     m_woken = true;
-    m_wake.wakeAll();
+    m_wake.notify_all();
 }
 
 std::optional<GridMark> PollThread::markFor(quint8 commState)
@@ -99,10 +99,10 @@ void PollThread::run()
     while (!m_stop.load()) {
         std::function<void()> job;
         {
-            QMutexLocker lock(&m_mutex);
+            std::unique_lock lock(m_mutex);
             if (m_jobs.empty() && !m_cycle.pollRequest.load() && !m_stop.load()) {
                 if (!m_woken)
-                    m_wake.wait(&m_mutex, kIdleMs);
+                    m_wake.wait_for(lock, kIdle);
                 m_woken = false;
             }
             if (m_stop.load())

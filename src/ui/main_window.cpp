@@ -406,8 +406,11 @@ void MainWindow::UpdateSummary()
         if (m_toolbar->trapBalloon->isChecked() && m_toolbar->startMinimised->isChecked())
             m_tray->showBalloon(constant("sbal3"), constant("sbal4"));
     }
-    setWindowIcon(trayImage(s.trayImage));
-    QApplication::setWindowIcon(trayImage(s.trayImage));
+    if (s.trayImage != m_iconImage) {
+        m_iconImage = s.trayImage;
+        setWindowIcon(trayImage(s.trayImage));
+        QApplication::setWindowIcon(trayImage(s.trayImage));
+    }
     m_status->setTagText(s.tagText());
     m_gridPanel->ApplyGridFilter();
 }

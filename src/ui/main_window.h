@@ -111,6 +111,7 @@ private:
     bool m_minimiseToTray = false;
     bool m_destroyed = false;
     int m_busy = 0;
+    int m_iconImage = -1;
 };
 
 } // namespace quodra::ui
