@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
+
 using namespace quodra;
 using namespace quodra::e2e;
 
@@ -56,6 +58,17 @@ TEST(MainWindowInProcess, CountdownPollsAndShowsTheDeadDeviceRed)
     EXPECT_EQ(window.table().stav(2).commState, core::CommFailed) << "shown as the selected device";
     window.UpdateSummary();
     EXPECT_EQ(window.trayImageIndex(), 3);
+
+    // "Stavy " reads every device on the worker: the click returns at once with the busy cursor,
+    // which goes away when the reads are done.
+    const int statusReadsBefore = fleet.received(QStringLiteral("127.0.20.31")).count("GS");
+    auto* readAll = window.findChild<QAction*>(QStringLiteral("TBXItem8"));
+    ASSERT_NE(readAll, nullptr);
+    readAll->trigger();
+    EXPECT_NE(QApplication::overrideCursor(), nullptr);
+    ASSERT_TRUE(waitUntil([] { return QApplication::overrideCursor() == nullptr; }, 10000));
+    EXPECT_EQ(fleet.received(QStringLiteral("127.0.20.31")).count("GS"), statusReadsBefore + 1);
+    EXPECT_EQ(window.table().stav(2).commState, core::CommFailed);
 
     window.FormDestroy();
     const auto saved = core::readDeviceList(dir.file(core::kDeviceListFileName));
