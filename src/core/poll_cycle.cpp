@@ -34,10 +34,11 @@ void PollCycle::togglePause()
 
 void PollCycle::passFinished()
 {
-    pollRequest.store(false);
+    // Countdown first: a tick that sees the request cleared also sees the new countdown.
     const int p = m_period.load();
     if (p > 0)
         m_pollCountdown.store(p);
+    pollRequest.store(false);
 }
 
 QString PollCycle::countdownLabel(int countdown, int resetInterval, int resetCountdown)
@@ -108,6 +109,10 @@ TickActions PollCycle::tick(DeviceTable& table, const TrapReaction& reaction)
         } else {
             a.label = QStringLiteral("<READ>");
             pollRequest.store(true);
+            // The poll thread may have finished the pass since the countdown was read; then no
+            // pass is due and the request must not start another one.
+            if (m_pollCountdown.load() > 0)
+                pollRequest.store(false);
         }
     } else if (m_paused) {
         a.label = QStringLiteral("Stop: ") + QString::number(countdown);
