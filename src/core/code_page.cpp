@@ -3,6 +3,8 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 
+#include <unordered_map>
+
 namespace quodra::core {
 
 int codePageForLanguage(int langId)
@@ -43,11 +45,25 @@ int codePageForLanguage(int langId)
     }
 }
 
-static QByteArray codecName(int codePage) { return "windows-" + QByteArray::number(codePage); }
+namespace {
+QByteArray codecName(int codePage) { return "windows-" + QByteArray::number(codePage); }
+
+// Opening a converter costs far more than converting a short device text, and converters keep
+// state, so each thread keeps its own, one per code page. Single-byte code pages carry no state
+// from one call to the next.
+template <class Converter> Converter& cachedConverter(int codePage)
+{
+    thread_local std::unordered_map<int, Converter> cache;
+    auto it = cache.find(codePage);
+    if (it == cache.end())
+        it = cache.emplace(codePage, Converter(codecName(codePage).constData())).first;
+    return it->second;
+}
+} // namespace
 
 QString decodeCodePage(int codePage, QByteArrayView bytes)
 {
-    QStringDecoder decoder(codecName(codePage).constData());
+    QStringDecoder& decoder = cachedConverter<QStringDecoder>(codePage);
     if (!decoder.isValid())
         return QString::fromLatin1(bytes);
     return decoder.decode(bytes);
@@ -55,7 +71,7 @@ QString decodeCodePage(int codePage, QByteArrayView bytes)
 
 QByteArray encodeCodePage(int codePage, QStringView text)
 {
-    QStringEncoder encoder(codecName(codePage).constData());
+    QStringEncoder& encoder = cachedConverter<QStringEncoder>(codePage);
     if (!encoder.isValid())
         return text.toLatin1();
     return encoder.encode(text);
