@@ -52,7 +52,8 @@ int main(int argc, char* argv[])
     ui::MainWindow window(programDir);
     app::UnixSignals signals;
     QObject::connect(&signals, &app::UnixSignals::exitRequested, &window, &ui::MainWindow::Exit1Click);
-    QObject::connect(&instance, &app::SingleInstance::showRequested, &window, &ui::MainWindow::showMainWindow);
+    QObject::connect(&instance, &app::SingleInstance::showRequested, &window,
+                     &ui::MainWindow::showMainWindow);
 
     // Development aid: save a picture of the window after a few seconds and end in order.
     const QString shot = optionValue(args, QStringLiteral("--screenshot"));

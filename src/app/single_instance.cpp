@@ -10,8 +10,7 @@ namespace {
 const QString kName = QStringLiteral("NaseAplikace");
 }
 
-SingleInstance::SingleInstance(QObject* parent)
-    : QObject(parent)
+SingleInstance::SingleInstance(QObject* parent) : QObject(parent)
 {
     m_dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (m_dir.isEmpty())

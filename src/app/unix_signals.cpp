@@ -18,8 +18,7 @@ void onSignal(int)
 }
 } // namespace
 
-UnixSignals::UnixSignals(QObject* parent)
-    : QObject(parent)
+UnixSignals::UnixSignals(QObject* parent) : QObject(parent)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_fds) != 0)
         return;

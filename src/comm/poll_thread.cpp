@@ -12,16 +12,14 @@ constexpr std::chrono::milliseconds kIdle{1000};
 } // namespace
 
 PollThread::PollThread(core::DeviceTable& table, core::PollCycle& cycle, DeviceLink& link, QObject* parent)
-    : PollThread(table, cycle, [&link](quint8 device) { link.QueryStatus(device, false); }, parent)
+    : PollThread(
+          table, cycle, [&link](quint8 device) { link.QueryStatus(device, false); }, parent)
 {
 }
 
 PollThread::PollThread(core::DeviceTable& table, core::PollCycle& cycle, std::function<void(quint8)> query,
                        QObject* parent)
-    : QThread(parent)
-    , m_table(table)
-    , m_cycle(cycle)
-    , m_query(std::move(query))
+    : QThread(parent), m_table(table), m_cycle(cycle), m_query(std::move(query))
 {
     setObjectName(QStringLiteral("mhttp"));
 }

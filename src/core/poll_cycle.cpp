@@ -2,8 +2,7 @@
 
 namespace quodra::core {
 
-PollCycle::PollCycle(int period, int resetInterval)
-    : m_resetInterval(resetInterval)
+PollCycle::PollCycle(int period, int resetInterval) : m_resetInterval(resetInterval)
 {
     m_period.store(qBound(0, period, 65535));
     m_pollCountdown.store(m_period.load() >= 1 ? 4 : 0);

@@ -17,20 +17,20 @@ namespace quodra::core {
 
 // Menu options that steer the trap path and the reaction to a new communication failure.
 struct TrapReaction {
-    bool readOnTrap = false;   // "Číst stav při trapu"
-    bool showWindow = false;   // "Zobrazit okno při trapu"
-    bool showBalloon = false;  // "Zobrazit hlášku při trapu"
+    bool readOnTrap = false;     // "Číst stav při trapu"
+    bool showWindow = false;     // "Zobrazit okno při trapu"
+    bool showBalloon = false;    // "Zobrazit hlášku při trapu"
     bool startMinimised = false; // "Spustit minimalizovaně"
 };
 
 struct TickActions {
-    bool resetFired = false;          // the periodic Ethernet reset ran on this tick
-    bool trapHandled = false;         // one pending trap was consumed on this tick
+    bool resetFired = false;           // the periodic Ethernet reset ran on this tick
+    bool trapHandled = false;          // one pending trap was consumed on this tick
     std::vector<quint8> devicesToRead; // interactive status queries the trap path asks for
-    bool showWindow = false;          // bring the main window up (trap path)
-    bool trapBalloon = false;         // show the "sbal1" balloon for the selected device
-    bool refresh = false;             // repaint grid, panels and run the summary
-    QString label;                    // the countdown label's new text
+    bool showWindow = false;           // bring the main window up (trap path)
+    bool trapBalloon = false;          // show the "sbal1" balloon for the selected device
+    bool refresh = false;              // repaint grid, panels and run the summary
+    QString label;                     // the countdown label's new text
 };
 
 class PollCycle {

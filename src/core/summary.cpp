@@ -5,9 +5,15 @@ namespace quodra::core {
 std::array<FilterButtonState, kFilterButtonCount> Summary::filterButtons() const
 {
     const std::array<bool, kFilterButtonCount> nonZero = {
-        sumAlarms != 0,        sumCustomAlarms != 0,        sumValueAlarms != 0,
-        sumErrors != 0,        sumTrap,                     sumAlarmsChanged != 0,
-        sumCustomAlarmsChanged != 0, sumValueAlarmsChanged != 0, sumErrorsChanged != 0,
+        sumAlarms != 0,
+        sumCustomAlarms != 0,
+        sumValueAlarms != 0,
+        sumErrors != 0,
+        sumTrap,
+        sumAlarmsChanged != 0,
+        sumCustomAlarmsChanged != 0,
+        sumValueAlarmsChanged != 0,
+        sumErrorsChanged != 0,
     };
     std::array<FilterButtonState, kFilterButtonCount> out{};
     for (std::size_t i = 0; i < out.size(); ++i)

@@ -49,9 +49,9 @@ struct Summary {
     bool anyTrap = false;
     bool anyNewFailure = false;
 
-    QStringList tags;   // present tags in their fixed order
-    int trayImage = 0;  // 2 x alarm + error + 4 x trap, 0..7
-    int indicator = -1; // communication picture of the selected device: 1, 3, 10 or -1 (none)
+    QStringList tags;               // present tags in their fixed order
+    int trayImage = 0;              // 2 x alarm + error + 4 x trap, 0..7
+    int indicator = -1;             // communication picture of the selected device: 1, 3, 10 or -1 (none)
     bool markSelectedShown = false; // the selected device is in state 3 and becomes 4
 
     QString tagText() const { return tags.join(QString()); }

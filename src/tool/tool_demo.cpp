@@ -70,7 +70,10 @@ bool fleetAddresses(const QJsonObject& root, std::vector<std::pair<QString, int>
         const QJsonObject f = v.toObject();
         const auto first = parseIpv4(f.value(QStringLiteral("firstAddress")).toString());
         const int count = f.value(QStringLiteral("count")).toInt();
-        const int port = f.value(QStringLiteral("template")).toObject().value(QStringLiteral("port")).toInt(core::kDefaultTcpPort);
+        const int port = f.value(QStringLiteral("template"))
+                             .toObject()
+                             .value(QStringLiteral("port"))
+                             .toInt(core::kDefaultTcpPort);
         if (!first || count < 0 || count > core::kMaxDevices) {
             error = QStringLiteral("fleet with a bad firstAddress or count");
             return false;
@@ -109,10 +112,10 @@ int runDemoList(const QStringList& args)
     return 0;
 }
 
-[[maybe_unused]] const bool registered =
-    registerCommand({QStringLiteral("demo-list"), QStringLiteral("FLEET.json OUT.eth [ADDRESS...]"),
-                     QStringLiteral("write a device list of the simulator's devices (polled, logged) and extra addresses"),
-                     &runDemoList});
+[[maybe_unused]] const bool registered = registerCommand(
+    {QStringLiteral("demo-list"), QStringLiteral("FLEET.json OUT.eth [ADDRESS...]"),
+     QStringLiteral("write a device list of the simulator's devices (polled, logged) and extra addresses"),
+     &runDemoList});
 
 } // namespace
 

@@ -17,10 +17,8 @@ void CountdownLabel::mousePressEvent(QMouseEvent* event)
 }
 
 MainStatusBar::MainStatusBar(QWidget* parent)
-    : QStatusBar(parent)
-    , m_count(new QLabel(this))
-    , m_countdown(new CountdownLabel(this))
-    , m_tags(new QLabel(this))
+    : QStatusBar(parent), m_count(new QLabel(this)), m_countdown(new CountdownLabel(this)),
+      m_tags(new QLabel(this))
 {
     setObjectName(QStringLiteral("StatusBar"));
     m_count->setObjectName(QStringLiteral("countPanel"));

@@ -34,8 +34,7 @@ QToolButton* menuButton(QToolBar* bar, QMenu* menu, const QString& text)
 }
 } // namespace
 
-MainToolBar::MainToolBar(QWidget* parent)
-    : QToolBar(QStringLiteral("Hlavní"), parent)
+MainToolBar::MainToolBar(QWidget* parent) : QToolBar(QStringLiteral("Hlavní"), parent)
 {
     setObjectName(QStringLiteral("MainToolBar"));
     setMovable(false);
@@ -70,12 +69,14 @@ MainToolBar::MainToolBar(QWidget* parent)
     settingsMenu->addSeparator();
     trapCapture = checkItem(settingsMenu, QStringLiteral("Zachytávat trapy"), QStringLiteral("ztrapy"));
     trapReadState = checkItem(settingsMenu, QStringLiteral("Číst stav při trapu"), QStringLiteral("tnstav"));
-    trapBalloon = checkItem(settingsMenu, QStringLiteral("Zobrazit hlášku při trapu"), QStringLiteral("htrapy"));
+    trapBalloon =
+        checkItem(settingsMenu, QStringLiteral("Zobrazit hlášku při trapu"), QStringLiteral("htrapy"));
     trapWindow = checkItem(settingsMenu, QStringLiteral("Zobrazit okno při trapu"), QStringLiteral("otrapy"));
     trapAddStations = checkItem(settingsMenu, QStringLiteral("Přidávat stanice"), QStringLiteral("prstan"));
     settingsMenu->addSeparator();
     startNormal = checkItem(settingsMenu, QStringLiteral("Spustit normálně"), QStringLiteral("onorm"));
-    startMinimised = checkItem(settingsMenu, QStringLiteral("Spustit minimalizovaně"), QStringLiteral("omin"));
+    startMinimised =
+        checkItem(settingsMenu, QStringLiteral("Spustit minimalizovaně"), QStringLiteral("omin"));
     auto* startGroup = new QActionGroup(this);
     startGroup->setExclusive(true);
     startGroup->addAction(startNormal);

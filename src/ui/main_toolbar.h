@@ -25,16 +25,16 @@ public:
     // The items' states back into the settings.
     void storeSettings(core::Settings& s) const;
 
-    QAction* readAll = nullptr;     // "Stavy "
-    QSpinBox* period = nullptr;     // "Perioda", 0..65535 s
-    QMenu* settingsMenu = nullptr;  // "Nastavení "
-    QAction* protocolUdp = nullptr; // "Protokol UDP"
-    QAction* writeLog = nullptr;    // "Zapisovat Log"
-    QAction* saveList = nullptr;    // "Ulož"
-    QAction* trapCapture = nullptr; // "Zachytávat trapy"
-    QAction* trapReadState = nullptr; // "Číst stav při trapu"
-    QAction* trapBalloon = nullptr;   // "Zobrazit hlášku při trapu"
-    QAction* trapWindow = nullptr;    // "Zobrazit okno při trapu"
+    QAction* readAll = nullptr;         // "Stavy "
+    QSpinBox* period = nullptr;         // "Perioda", 0..65535 s
+    QMenu* settingsMenu = nullptr;      // "Nastavení "
+    QAction* protocolUdp = nullptr;     // "Protokol UDP"
+    QAction* writeLog = nullptr;        // "Zapisovat Log"
+    QAction* saveList = nullptr;        // "Ulož"
+    QAction* trapCapture = nullptr;     // "Zachytávat trapy"
+    QAction* trapReadState = nullptr;   // "Číst stav při trapu"
+    QAction* trapBalloon = nullptr;     // "Zobrazit hlášku při trapu"
+    QAction* trapWindow = nullptr;      // "Zobrazit okno při trapu"
     QAction* trapAddStations = nullptr; // "Přidávat stanice"
     QAction* startNormal = nullptr;     // "Spustit normálně"
     QAction* startMinimised = nullptr;  // "Spustit minimalizovaně"

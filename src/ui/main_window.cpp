@@ -45,8 +45,7 @@ RowMark rowMarkOf(comm::GridMark mark)
 } // namespace
 
 MainWindow::MainWindow(const QString& programDir, QWidget* parent)
-    : QMainWindow(parent)
-    , m_programDir(programDir)
+    : QMainWindow(parent), m_programDir(programDir)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(kCaption);
@@ -89,8 +88,8 @@ void MainWindow::FormCreate()
 
     buildWidgets();
     m_toolbar->applySettings(m_settings);
-    m_toolbar->readAll->setToolTip(constant("hhint8") +
-                                   (m_settings.protocol == 2 ? QStringLiteral("(UDP)") : QStringLiteral("(TCP)")));
+    m_toolbar->readAll->setToolTip(
+        constant("hhint8") + (m_settings.protocol == 2 ? QStringLiteral("(UDP)") : QStringLiteral("(TCP)")));
     m_gridPanel->applySettings(m_settings);
     m_gridPanel->placeIn(*this);
     m_gridPanel->setVisible(m_settings.gridPanelVisible);
@@ -105,7 +104,8 @@ void MainWindow::FormCreate()
 
     // Communication and the poll thread; it idles until the first countdown ends.
     m_observer = std::make_unique<QueuedCommObserver>();
-    m_link = std::make_unique<comm::DeviceLink>(m_table, m_options, *m_eventLog, *m_binaryLogs, m_observer.get());
+    m_link =
+        std::make_unique<comm::DeviceLink>(m_table, m_options, *m_eventLog, *m_binaryLogs, m_observer.get());
     m_pollThread = std::make_unique<comm::PollThread>(m_table, *m_cycle, *m_link);
     connectWidgets();
     m_pollThread->start();
@@ -170,40 +170,45 @@ void MainWindow::buildWidgets()
 void MainWindow::connectWidgets()
 {
     // Communication results reach the widgets only through queued connections.
-    connect(m_observer.get(), &QueuedCommObserver::markArrived, this,
-            [this](quint64 id, int mark) { m_gridPanel->setRowMark(id, rowMarkOf(comm::GridMark(mark))); },
-            Qt::QueuedConnection);
-    connect(m_pollThread.get(), &comm::PollThread::deviceMark, this,
-            [this](quint64 id, int mark) { m_gridPanel->setRowMark(id, rowMarkOf(comm::GridMark(mark))); },
-            Qt::QueuedConnection);
+    connect(
+        m_observer.get(), &QueuedCommObserver::markArrived, this,
+        [this](quint64 id, int mark) { m_gridPanel->setRowMark(id, rowMarkOf(comm::GridMark(mark))); },
+        Qt::QueuedConnection);
+    connect(
+        m_pollThread.get(), &comm::PollThread::deviceMark, this,
+        [this](quint64 id, int mark) { m_gridPanel->setRowMark(id, rowMarkOf(comm::GridMark(mark))); },
+        Qt::QueuedConnection);
     connect(m_observer.get(), &QueuedCommObserver::memoLineArrived, this, &MainWindow::appendMemo,
             Qt::QueuedConnection);
-    connect(m_observer.get(), &QueuedCommObserver::refreshArrived, this,
-            [this](quint64) { m_cycle->refreshRequest.store(true); }, Qt::QueuedConnection);
+    connect(
+        m_observer.get(), &QueuedCommObserver::refreshArrived, this,
+        [this](quint64) { m_cycle->refreshRequest.store(true); }, Qt::QueuedConnection);
     connect(m_observer.get(), &QueuedCommObserver::errorArrived, this, &MainWindow::showMessage,
             Qt::QueuedConnection);
-    connect(m_observer.get(), &QueuedCommObserver::busyArrived, this, &MainWindow::setBusy, Qt::QueuedConnection);
-    connect(m_observer.get(), &QueuedCommObserver::noticeArrived, this,
-            [this](const QString& text) {
-                appendMemo(text);
-                m_status->showMessage(text, 15000);
-            },
+    connect(m_observer.get(), &QueuedCommObserver::busyArrived, this, &MainWindow::setBusy,
             Qt::QueuedConnection);
-    connect(m_pollThread.get(), &comm::PollThread::jobDone, this,
-            [this] {
-                setBusy(false);
-                m_gridPanel->refresh();
-                ShowDevicePanels(m_table.selectedDevice());
-                UpdateSummary();
-            },
-            Qt::QueuedConnection);
+    connect(
+        m_observer.get(), &QueuedCommObserver::noticeArrived, this,
+        [this](const QString& text) {
+            appendMemo(text);
+            m_status->showMessage(text, 15000);
+        },
+        Qt::QueuedConnection);
+    connect(
+        m_pollThread.get(), &comm::PollThread::jobDone, this,
+        [this] {
+            setBusy(false);
+            m_gridPanel->refresh();
+            ShowDevicePanels(m_table.selectedDevice());
+            UpdateSummary();
+        },
+        Qt::QueuedConnection);
 
     // Toolbar.
     connect(m_toolbar->readAll, &QAction::triggered, this, &MainWindow::readAllDevices);
     connect(m_toolbar, &MainToolBar::periodEdited, this, [this](int v) { m_cycle->setPeriod(v); });
-    connect(m_toolbar->protocolUdp, &QAction::toggled, this, [this](bool udp) {
-        m_options.setProtocol(udp ? core::Transport::Udp : core::Transport::Tcp);
-    });
+    connect(m_toolbar->protocolUdp, &QAction::toggled, this,
+            [this](bool udp) { m_options.setProtocol(udp ? core::Transport::Udp : core::Transport::Tcp); });
     connect(m_toolbar->writeLog, &QAction::toggled, this, [this](bool on) { m_eventLog->setEnabled(on); });
     connect(m_toolbar->saveList, &QAction::triggered, this, &MainWindow::saveDeviceListNow);
     connect(m_toolbar->startNormal, &QAction::toggled, this, &MainWindow::onormClick);
@@ -241,7 +246,9 @@ void MainWindow::connectWidgets()
                 m_link->ReadDeviceTexts(n, true);
         });
     });
-    const auto notYet = [this] { m_status->showMessage(QStringLiteral("Tato funkce zatím není k dispozici."), 5000); };
+    const auto notYet = [this] {
+        m_status->showMessage(QStringLiteral("Tato funkce zatím není k dispozici."), 5000);
+    };
     connect(m_gridPanel, &DeviceGridPanel::logViewerRequested, this, notYet);
     connect(m_gridPanel, &DeviceGridPanel::thermostatRequested, this, notYet);
     connect(m_gridPanel, &DeviceGridPanel::graphChannelRequested, this, notYet);

@@ -14,7 +14,10 @@ class QueuedCommObserver : public QObject, public comm::CommObserver {
 public:
     using QObject::QObject;
 
-    void gridMark(core::DeviceId device, comm::GridMark mark) override { Q_EMIT markArrived(device, int(mark)); }
+    void gridMark(core::DeviceId device, comm::GridMark mark) override
+    {
+        Q_EMIT markArrived(device, int(mark));
+    }
     void memoLine(const QString& line) override { Q_EMIT memoLineArrived(line); }
     void refreshRequested(core::DeviceId device) override { Q_EMIT refreshArrived(device); }
     void showError(const QString& text) override { Q_EMIT errorArrived(text); }

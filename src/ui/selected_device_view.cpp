@@ -7,9 +7,7 @@
 namespace quodra::ui {
 
 SelectedDeviceView::SelectedDeviceView(QWidget* parent)
-    : QWidget(parent)
-    , m_title(new QLabel(this))
-    , m_body(new QLabel(this))
+    : QWidget(parent), m_title(new QLabel(this)), m_body(new QLabel(this))
 {
     setObjectName(QStringLiteral("MainPanel"));
     setAutoFillBackground(true);
@@ -27,7 +25,8 @@ SelectedDeviceView::SelectedDeviceView(QWidget* parent)
     layout->setSpacing(0);
     layout->addWidget(m_title);
     layout->addWidget(m_body, 1);
-    for (QWidget* w : {static_cast<QWidget*>(this), static_cast<QWidget*>(m_title), static_cast<QWidget*>(m_body)}) {
+    for (QWidget* w :
+         {static_cast<QWidget*>(this), static_cast<QWidget*>(m_title), static_cast<QWidget*>(m_body)}) {
         w->setMouseTracking(true);
         w->installEventFilter(this);
     }
@@ -49,7 +48,8 @@ void SelectedDeviceView::showDevice(const core::DeviceSnapshot& d, const QString
     const char* state = s.commState <= 4 ? stateNames[s.commState] : "?";
     QString html = QStringLiteral("<table cellspacing=3>");
     auto row = [&html](const QString& name, const QString& value) {
-        html += QStringLiteral("<tr><td><b>%1</b></td><td>%2</td></tr>").arg(name.toHtmlEscaped(), value.toHtmlEscaped());
+        html += QStringLiteral("<tr><td><b>%1</b></td><td>%2</td></tr>")
+                    .arg(name.toHtmlEscaped(), value.toHtmlEscaped());
     };
     row(QStringLiteral("Typ"), k.typ.text());
     row(QStringLiteral("Popis"), k.popis.text());

@@ -61,9 +61,7 @@ QIcon trayImage(int index)
 }
 
 TrayController::TrayController(QObject* parent)
-    : QObject(parent)
-    , m_icon(new QSystemTrayIcon(this))
-    , m_menu(new QMenu())
+    : QObject(parent), m_icon(new QSystemTrayIcon(this)), m_menu(new QMenu())
 {
     m_icon->setToolTip(QStringLiteral("SNMPtrap"));
     QAction* show = m_menu->addAction(QStringLiteral("Show"));

@@ -54,7 +54,8 @@ TEST(Summary, TagsAndTrayImage)
         {"trap and error", devices({{0, 0, 0, 0, 1}, {0, 0, 0, 0, 0, 4}}), "<TRAP><C_ERR>", 5},
         {"trap and alarm", devices({{1, 0, 0, 0, 1}}), "<ALARM><TRAP>", 6},
         {"everything, fixed order, each once",
-         devices({{0, 0, 0, 0, 0, 4}, {0, 0, 0, 1}, {0, 0, 0, 0, 1}, {0, 1}, {0, 0, 1}, {1}, {1, 1, 1, 1, 1, 3}}),
+         devices(
+             {{0, 0, 0, 0, 0, 4}, {0, 0, 0, 1}, {0, 0, 0, 0, 1}, {0, 1}, {0, 0, 1}, {1}, {1, 1, 1, 1, 1, 3}}),
          "<ALARM><CALARM><VALUE><TRAP><ERROR><C_ERR>", 7},
     };
     for (const Case& c : cases) {

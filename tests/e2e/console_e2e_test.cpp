@@ -56,21 +56,25 @@ TEST(ConsoleE2E, PollsLogsAndEndsInOrder)
 
     Console console;
     // 127.0.20.2: nothing listens there, so every connection is refused.
-    ASSERT_TRUE(console.writeDevices({device("127.0.20.1", true, true, 0x0001), device("127.0.20.2", true, true)}));
-    ASSERT_TRUE(console.writeIni("[Nastaveni]\r\nperioda_val=1\r\nwlog_ch=1\r\nCRES_TM=0\r\nHandEdited=keep me\r\n"));
+    ASSERT_TRUE(
+        console.writeDevices({device("127.0.20.1", true, true, 0x0001), device("127.0.20.2", true, true)}));
+    ASSERT_TRUE(
+        console.writeIni("[Nastaveni]\r\nperioda_val=1\r\nwlog_ch=1\r\nCRES_TM=0\r\nHandEdited=keep me\r\n"));
     console.start();
 
     // The first pass follows the countdown 4 -> 0; then every second one more.
     const bool polled = waitUntil(
         [&] {
-            return console.eventLogHas("<STATUS> <ALARM> = ") && console.eventLogHas("<STATUS> <C_ERR> = 1") &&
+            return console.eventLogHas("<STATUS> <ALARM> = ") &&
+                   console.eventLogHas("<STATUS> <C_ERR> = 1") &&
                    console.valueLog("127.0.20.1", 0).size() >= 2;
         },
         20000);
     ASSERT_TRUE(polled) << console.eventLog().toStdString();
     // A few more passes: the dead device stays dead and is not logged again.
     const auto valuesBefore = console.valueLog("127.0.20.1", 0).size();
-    ASSERT_TRUE(waitUntil([&] { return console.valueLog("127.0.20.1", 0).size() >= valuesBefore + 2; }, 10000));
+    ASSERT_TRUE(
+        waitUntil([&] { return console.valueLog("127.0.20.1", 0).size() >= valuesBefore + 2; }, 10000));
 
     ASSERT_EQ(console.terminate(), 0);
 
@@ -123,14 +127,23 @@ TEST(ConsoleE2E, PollsLogsAndEndsInOrder)
         const char* value;
     };
     const Expect expected[] = {
-        {"Nastaveni", "perioda_val", "1"}, {"Nastaveni", "wlog_ch", "1"},     {"Nastaveni", "protokol", "1"},
-        {"Nastaveni", "onorm_ch", "1"},    {"Nastaveni", "omin_ch", "0"},     {"Nastaveni", "gridpanel_vis", "1"},
-        {"Nastaveni", "statusbar_vis", "1"}, {"Nastaveni", "ztrapy_ch", "0"}, {"Nastaveni", "Grid_cw1", "100"},
-        {"Nastaveni", "CRES_TM", "0"},     {"Nastaveni", "HandEdited", "keep me"}, {"Form", "Width", "1000"},
+        {"Nastaveni", "perioda_val", "1"},
+        {"Nastaveni", "wlog_ch", "1"},
+        {"Nastaveni", "protokol", "1"},
+        {"Nastaveni", "onorm_ch", "1"},
+        {"Nastaveni", "omin_ch", "0"},
+        {"Nastaveni", "gridpanel_vis", "1"},
+        {"Nastaveni", "statusbar_vis", "1"},
+        {"Nastaveni", "ztrapy_ch", "0"},
+        {"Nastaveni", "Grid_cw1", "100"},
+        {"Nastaveni", "CRES_TM", "0"},
+        {"Nastaveni", "HandEdited", "keep me"},
+        {"Form", "Width", "1000"},
         {"Form", "Height", "650"},
     };
     for (const Expect& e : expected)
-        EXPECT_EQ(iniValue(ini, e.section, e.key).value_or(QStringLiteral("<missing>")).toStdString(), e.value)
+        EXPECT_EQ(iniValue(ini, e.section, e.key).value_or(QStringLiteral("<missing>")).toStdString(),
+                  e.value)
             << e.section << "/" << e.key;
     EXPECT_TRUE(iniValue(ini, "Placement", "MainWindow").has_value());
 }
@@ -163,7 +176,8 @@ TEST(ConsoleE2E, EmptyStartWritesOneEmptyDeviceAndDefaults)
     QThread::msleep(1500);
     ASSERT_EQ(console.terminate(), 0);
 
-    EXPECT_FALSE(QFile::exists(console.file(QStringLiteral("Quodra_st.log")))) << "event log is off by default";
+    EXPECT_FALSE(QFile::exists(console.file(QStringLiteral("Quodra_st.log"))))
+        << "event log is off by default";
     const auto saved = core::readDeviceList(console.file(core::kDeviceListFileName));
     ASSERT_TRUE(saved);
     ASSERT_EQ(saved->size(), 1u);

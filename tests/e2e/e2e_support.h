@@ -121,12 +121,14 @@ public:
     std::vector<logs::StateLogRecord> stateLog(const char* address) const
     {
         core::Tkonfig k = device(address, false, false);
-        return logs::readStateLog(file(logs::stateLogFileName(k))).value_or(std::vector<logs::StateLogRecord>{});
+        return logs::readStateLog(file(logs::stateLogFileName(k)))
+            .value_or(std::vector<logs::StateLogRecord>{});
     }
     std::vector<logs::ValueLogRecord> valueLog(const char* address, int channel) const
     {
         core::Tkonfig k = device(address, false, false);
-        return logs::readValueLog(file(logs::valueLogFileName(k, channel))).value_or(std::vector<logs::ValueLogRecord>{});
+        return logs::readValueLog(file(logs::valueLogFileName(k, channel)))
+            .value_or(std::vector<logs::ValueLogRecord>{});
     }
 
     // SIGTERM, then the exit code (-1 when it did not end in time or crashed).

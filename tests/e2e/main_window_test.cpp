@@ -51,7 +51,8 @@ TEST(MainWindowInProcess, CountdownPollsAndShowsTheDeadDeviceRed)
     window.Timer1Timer(); // the refresh after the pass runs the summary
     EXPECT_EQ(window.table().stav(1).alarms, 0x01);
     EXPECT_EQ(status->tagText(), QStringLiteral("<ALARM><C_ERR>"));
-    EXPECT_EQ(window.trayImageIndex(), 2) << "the dead device is not selected: a new failure, not yet an error";
+    EXPECT_EQ(window.trayImageIndex(), 2)
+        << "the dead device is not selected: a new failure, not yet an error";
 
     window.ShowDevicePanels(2);
     window.UpdateSummary();

@@ -132,7 +132,8 @@ TEST_F(PollFixture, IdleThreadWakesPromptlyAndStopsPromptly)
     const auto t0 = std::chrono::steady_clock::now();
     thread.enqueue([&] { jobRan = true; });
     ASSERT_TRUE(waitUntil([&] { return jobRan.load(); }, 2000));
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(500)) << "a job does not wait out the idle sleep";
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(500))
+        << "a job does not wait out the idle sleep";
 
     // A pass over devices that are all excluded only restarts the countdown.
     cycle.pollRequest = true;
