@@ -4,6 +4,7 @@
 
 #include <QDeadlineTimer>
 #include <QHostInfo>
+#include <QNetworkProxy>
 #include <QTcpSocket>
 #include <QThread>
 #include <QUdpSocket>
@@ -33,6 +34,7 @@ bool FrameExchange::openTcp()
     if (tcpOpen())
         return true;
     m_tcp = std::make_unique<QTcpSocket>();
+    m_tcp->setProxy(QNetworkProxy::NoProxy); // devices are reached directly, never through a proxy
     m_tcp->connectToHost(m_device.ipAddress.text(), m_device.tcpPort());
     if (!m_tcp->waitForConnected(m_timeouts.connectMs)) {
         m_openError = m_tcp->error() == QAbstractSocket::SocketTimeoutError
@@ -77,6 +79,7 @@ bool FrameExchange::setUdpTarget()
     m_udpTarget = address;
     if (!m_udp) {
         m_udp = std::make_unique<QUdpSocket>();
+        m_udp->setProxy(QNetworkProxy::NoProxy);
         if (!m_udp->bind(QHostAddress::AnyIPv4, 0)) {
             m_openError = m_udp->errorString();
             m_udp.reset();
