@@ -86,13 +86,16 @@ QString numberText(float value, int decimals)
 
 } // namespace
 
-DeviceLink::DeviceLink(core::DeviceTable& table, const core::ConsoleOptions& options, logs::EventLog& eventLog,
-                       logs::BinaryLogs& binaryLogs, CommObserver* observer)
+DeviceLink::DeviceLink(core::DeviceTable& table, const core::ConsoleOptions& options,
+                       logs::EventLog& eventLog, logs::BinaryLogs& binaryLogs, CommObserver* observer)
     : m_table(table), m_options(options), m_eventLog(eventLog), m_binaryLogs(binaryLogs), m_observer(observer)
 {
 }
 
-void DeviceLink::setObserver(CommObserver* observer) { m_observer.store(observer); }
+void DeviceLink::setObserver(CommObserver* observer)
+{
+    m_observer.store(observer);
+}
 
 CommObserver& DeviceLink::obs() const
 {
@@ -120,8 +123,9 @@ bool DeviceLink::PingDevice(const QString& address)
     const EchoOutcome outcome = icmpEcho(address, pingTimeoutMs);
     if (outcome.result == EchoResult::NotPermitted) {
         if (!m_pingNoticeGiven.exchange(true))
-            obs().operatorNotice(QStringLiteral("PING: ICMP echo is not permitted here (%1); every ping answers false")
-                                     .arg(outcome.error));
+            obs().operatorNotice(
+                QStringLiteral("PING: ICMP echo is not permitted here (%1); every ping answers false")
+                    .arg(outcome.error));
         return false;
     }
     return outcome.result == EchoResult::Reply;
@@ -407,7 +411,8 @@ void DeviceLink::QueryStatus(quint8 device, bool interactive)
         powerMask = e.kind == kKindPower ? quint16(powerMask | bit) : quint16(powerMask & ~bit);
         bool duration = e.kind == kKindDuration;
         if (e.kind == kKindReference1 || e.kind == kKindReference2) {
-            if (ex.request('X', 'R', 0, registerRequest(quint16(kReferenceAddress + kReferenceStride * e.channel), 1))) {
+            if (ex.request('X', 'R', 0,
+                           registerRequest(quint16(kReferenceAddress + kReferenceStride * e.channel), 1))) {
                 if (const auto ref = readU8(ex.frameBuffer.data, 0)) {
                     for (const Entry& other : entries)
                         if (other.channel == *ref && other.kind == kKindDuration)

@@ -15,19 +15,28 @@ namespace {
 
 constexpr int kCloseWaitMs = 1000;
 
-int remainingMs(const QDeadlineTimer& deadline) { return int(qMax<qint64>(0, deadline.remainingTime())); }
+int remainingMs(const QDeadlineTimer& deadline)
+{
+    return int(qMax<qint64>(0, deadline.remainingTime()));
+}
 
 } // namespace
 
-FrameExchange::FrameExchange(const core::Tkonfig& device, core::Transport protocol, const ExchangeTimeouts& timeouts,
-                             logs::EventLog* eventLog)
+FrameExchange::FrameExchange(const core::Tkonfig& device, core::Transport protocol,
+                             const ExchangeTimeouts& timeouts, logs::EventLog* eventLog)
     : m_device(device), m_protocol(protocol), m_timeouts(timeouts), m_eventLog(eventLog)
 {
 }
 
-FrameExchange::~FrameExchange() { closeTcp(); }
+FrameExchange::~FrameExchange()
+{
+    closeTcp();
+}
 
-bool FrameExchange::tcpOpen() const { return m_tcp && m_tcp->state() == QAbstractSocket::ConnectedState; }
+bool FrameExchange::tcpOpen() const
+{
+    return m_tcp && m_tcp->state() == QAbstractSocket::ConnectedState;
+}
 
 bool FrameExchange::openTcp()
 {
@@ -89,7 +98,10 @@ bool FrameExchange::setUdpTarget()
     return true;
 }
 
-bool FrameExchange::openSelected() { return m_protocol == core::Transport::Tcp ? openTcp() : setUdpTarget(); }
+bool FrameExchange::openSelected()
+{
+    return m_protocol == core::Transport::Tcp ? openTcp() : setUdpTarget();
+}
 
 bool FrameExchange::failTcp(const QString& message)
 {
@@ -191,7 +203,9 @@ bool FrameExchange::ExchangeUdp()
             if (!from.isEqual(m_udpTarget, QHostAddress::ConvertV4MappedToIPv4) || fromPort != kUdpDevicePort)
                 continue; // stray datagram: not from the device asked
             if (datagram.size() > kMaxUdpDatagram)
-                return failUdp(QStringLiteral("Reply datagram of %1 bytes exceeds %2").arg(datagram.size()).arg(kMaxUdpDatagram));
+                return failUdp(QStringLiteral("Reply datagram of %1 bytes exceeds %2")
+                                   .arg(datagram.size())
+                                   .arg(kMaxUdpDatagram));
             const auto frame = decodeFrame(datagram);
             if (!frame)
                 return failUdp(QStringLiteral("Malformed reply datagram"));
@@ -215,7 +229,10 @@ bool FrameExchange::rejectReply(const QString& why)
     return m_protocol == core::Transport::Tcp ? failTcp(why) : failUdp(why);
 }
 
-bool FrameExchange::ExchangeFrame() { return m_protocol == core::Transport::Tcp ? ExchangeTcp() : ExchangeUdp(); }
+bool FrameExchange::ExchangeFrame()
+{
+    return m_protocol == core::Transport::Tcp ? ExchangeTcp() : ExchangeUdp();
+}
 
 bool FrameExchange::request(char l1, char l2, std::uint8_t parameter, QByteArray data)
 {

@@ -38,7 +38,10 @@ private:
     int m_fd;
 };
 
-quint16 readBe16(const unsigned char* p) { return quint16((p[0] << 8) | p[1]); }
+quint16 readBe16(const unsigned char* p)
+{
+    return quint16((p[0] << 8) | p[1]);
+}
 
 } // namespace
 
@@ -116,7 +119,8 @@ EchoOutcome icmpEcho(const QString& address, int timeoutMs)
             return outcome;
         sockaddr_in from{};
         socklen_t fromLen = sizeof from;
-        const ssize_t got = ::recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
+        const ssize_t got =
+            ::recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
         if (got <= 0)
             continue;
         const unsigned char* icmp = buffer;

@@ -85,7 +85,8 @@ inline sim::DeviceDescription richDevice(const QString& address, quint16 port = 
         d.alarmOffTexts[std::size_t(i)] = QStringLiteral("Klid %1").arg(i);
         d.alarmOnTexts[std::size_t(i)] = QStringLiteral("Poplach %1").arg(i);
     }
-    auto channel = [](int n, const QString& name, const QString& unit, std::uint8_t kind, double value, int refersTo = 0) {
+    auto channel = [](int n, const QString& name, const QString& unit, std::uint8_t kind, double value,
+                      int refersTo = 0) {
         sim::SimChannel c;
         c.channel = n;
         c.name = name;
@@ -160,13 +161,14 @@ protected:
 
     std::vector<logs::StateLogRecord> stateLog(quint8 device) const
     {
-        const auto records = logs::readStateLog(dir.path() + QLatin1Char('/') + logs::stateLogFileName(table.konfig(device)));
+        const auto records =
+            logs::readStateLog(dir.path() + QLatin1Char('/') + logs::stateLogFileName(table.konfig(device)));
         return records ? *records : std::vector<logs::StateLogRecord>{};
     }
     std::vector<logs::ValueLogRecord> valueLog(quint8 device, int channel) const
     {
-        const auto records =
-            logs::readValueLog(dir.path() + QLatin1Char('/') + logs::valueLogFileName(table.konfig(device), channel));
+        const auto records = logs::readValueLog(dir.path() + QLatin1Char('/') +
+                                                logs::valueLogFileName(table.konfig(device), channel));
         return records ? *records : std::vector<logs::ValueLogRecord>{};
     }
 

@@ -71,7 +71,7 @@ TEST_P(FullQuery, ReadsEverythingOfTheDevice)
     EXPECT_EQ(s.valueText[2], QStringLiteral("1d 3:20:10"));
     EXPECT_EQ(s.valueText[3], durationOf(s.value[3])); // refers to channel 2, a duration
     EXPECT_EQ(s.valueText[4], QStringLiteral("2"));    // refers to channel 0, a number; 0 decimals
-    EXPECT_EQ(s.valueText[5], localNumber("3.9"));      // refers to a channel not in the reply
+    EXPECT_EQ(s.valueText[5], localNumber("3.9"));     // refers to a channel not in the reply
     EXPECT_FLOAT_EQ(s.value[0], 23.456f);
     EXPECT_EQ(+k.powerMask, 0x0002);
     EXPECT_EQ(+k.timeMask, 0x000C);
@@ -122,10 +122,11 @@ TEST_P(FullQuery, ReadsEverythingOfTheDevice)
     EXPECT_EQ(records[0].outputs, 0x08);
 }
 
-INSTANTIATE_TEST_SUITE_P(Transports, FullQuery,
-                         ::testing::Values(TransportCase{"Tcp", core::Transport::Tcp, QStringLiteral("127.0.2.1")},
-                                           TransportCase{"Udp", core::Transport::Udp, QStringLiteral("127.0.2.2")}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Transports, FullQuery,
+    ::testing::Values(TransportCase{"Tcp", core::Transport::Tcp, QStringLiteral("127.0.2.1")},
+                      TransportCase{"Udp", core::Transport::Udp, QStringLiteral("127.0.2.2")}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CommTest, TextsReadEveryRegisterRowAndCustomNamesByMask)
 {
@@ -229,7 +230,9 @@ TEST_F(CommTest, ValueKindsFollowTheLatestReply)
     startFleet({richDevice(address)});
     const quint8 n = addDevice(address, 0, true);
     link.QueryStatus(n, false);
-    ASSERT_EQ(table.konfig(n).timeMask & 0x4, 0x4) << eventLines().join(QLatin1Char(10)).toStdString() << observer.errors.join(QLatin1Char(10)).toStdString() << observer.memo.join(QLatin1Char(10)).toStdString();
+    ASSERT_EQ(table.konfig(n).timeMask & 0x4, 0x4) << eventLines().join(QLatin1Char(10)).toStdString()
+                                                   << observer.errors.join(QLatin1Char(10)).toStdString()
+                                                   << observer.memo.join(QLatin1Char(10)).toStdString();
     ASSERT_EQ(table.konfig(n).powerMask & 0x2, 0x2);
 
     // The duration channel turns into a plain number, the power channel into a plain one.
@@ -241,7 +244,9 @@ TEST_F(CommTest, ValueKindsFollowTheLatestReply)
     for (int decimals : {0, 1, 3}) {
         options.setValueDecimals(2, quint8(decimals));
         link.QueryStatus(n, false);
-        const QString expected = decimals == 0 ? QStringLiteral("12") : decimals == 1 ? localNumber("12.3") : localNumber("12.346");
+        const QString expected = decimals == 0   ? QStringLiteral("12")
+                                 : decimals == 1 ? localNumber("12.3")
+                                                 : localNumber("12.346");
         EXPECT_EQ(table.stav(n).valueText[2], expected) << decimals;
     }
     EXPECT_EQ(table.konfig(n).timeMask & 0x4, 0);

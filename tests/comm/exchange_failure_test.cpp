@@ -62,7 +62,8 @@ TEST_P(Misbehaving, CountsAsUnreachableOnceAndComesBack)
     EXPECT_EQ(s.alarms, 0);
     EXPECT_EQ(s.alarmsChanged, 0);
     const QStringList lines = eventLines().mid(eventsBefore);
-    EXPECT_EQ(lines.filter(QStringLiteral("<STATUS> <C_ERR> = 1")).size(), 1) << lines.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(lines.filter(QStringLiteral("<STATUS> <C_ERR> = 1")).size(), 1)
+        << lines.join(QLatin1Char('\n')).toStdString();
     const QStringList errors = lines.filter(QStringLiteral("<ERROR> <"));
     EXPECT_EQ(errors.size(), mc.errorEvent ? 2 : 0) << lines.join(QLatin1Char('\n')).toStdString();
     for (const QString& e : errors)
@@ -95,23 +96,30 @@ TEST_P(Misbehaving, CountsAsUnreachableOnceAndComesBack)
 
 INSTANTIATE_TEST_SUITE_P(
     Devices, Misbehaving,
-    ::testing::Values(
-        MisbehaviourCase{"TcpRefuse", sim::Misbehaviour::Refuse, core::Transport::Tcp, QStringLiteral("127.0.4.1"), false},
-        MisbehaviourCase{"TcpSilent", sim::Misbehaviour::Silent, core::Transport::Tcp, QStringLiteral("127.0.4.2"), true},
-        MisbehaviourCase{"TcpSlow", sim::Misbehaviour::Slow, core::Transport::Tcp, QStringLiteral("127.0.4.3"), true},
-        MisbehaviourCase{"TcpCloseMidFrame", sim::Misbehaviour::CloseMidFrame, core::Transport::Tcp,
-                         QStringLiteral("127.0.4.4"), true},
-        MisbehaviourCase{"TcpOversized", sim::Misbehaviour::Oversized, core::Transport::Tcp, QStringLiteral("127.0.4.5"), true},
-        MisbehaviourCase{"TcpGarbage", sim::Misbehaviour::Garbage, core::Transport::Tcp, QStringLiteral("127.0.4.6"), true},
-        MisbehaviourCase{"UdpRefuse", sim::Misbehaviour::Refuse, core::Transport::Udp, QStringLiteral("127.0.4.7"), false},
-        MisbehaviourCase{"UdpSilent", sim::Misbehaviour::Silent, core::Transport::Udp, QStringLiteral("127.0.4.8"), false},
-        MisbehaviourCase{"UdpSlow", sim::Misbehaviour::Slow, core::Transport::Udp, QStringLiteral("127.0.4.9"), false},
-        MisbehaviourCase{"UdpCloseMidFrame", sim::Misbehaviour::CloseMidFrame, core::Transport::Udp,
-                         QStringLiteral("127.0.4.10"), false},
-        MisbehaviourCase{"UdpOversizedLength", sim::Misbehaviour::Oversized, core::Transport::Udp,
-                         QStringLiteral("127.0.4.11"), false},
-        MisbehaviourCase{"UdpOversizedDatagram", sim::Misbehaviour::Garbage, core::Transport::Udp,
-                         QStringLiteral("127.0.4.12"), false}),
+    ::testing::Values(MisbehaviourCase{"TcpRefuse", sim::Misbehaviour::Refuse, core::Transport::Tcp,
+                                       QStringLiteral("127.0.4.1"), false},
+                      MisbehaviourCase{"TcpSilent", sim::Misbehaviour::Silent, core::Transport::Tcp,
+                                       QStringLiteral("127.0.4.2"), true},
+                      MisbehaviourCase{"TcpSlow", sim::Misbehaviour::Slow, core::Transport::Tcp,
+                                       QStringLiteral("127.0.4.3"), true},
+                      MisbehaviourCase{"TcpCloseMidFrame", sim::Misbehaviour::CloseMidFrame,
+                                       core::Transport::Tcp, QStringLiteral("127.0.4.4"), true},
+                      MisbehaviourCase{"TcpOversized", sim::Misbehaviour::Oversized, core::Transport::Tcp,
+                                       QStringLiteral("127.0.4.5"), true},
+                      MisbehaviourCase{"TcpGarbage", sim::Misbehaviour::Garbage, core::Transport::Tcp,
+                                       QStringLiteral("127.0.4.6"), true},
+                      MisbehaviourCase{"UdpRefuse", sim::Misbehaviour::Refuse, core::Transport::Udp,
+                                       QStringLiteral("127.0.4.7"), false},
+                      MisbehaviourCase{"UdpSilent", sim::Misbehaviour::Silent, core::Transport::Udp,
+                                       QStringLiteral("127.0.4.8"), false},
+                      MisbehaviourCase{"UdpSlow", sim::Misbehaviour::Slow, core::Transport::Udp,
+                                       QStringLiteral("127.0.4.9"), false},
+                      MisbehaviourCase{"UdpCloseMidFrame", sim::Misbehaviour::CloseMidFrame,
+                                       core::Transport::Udp, QStringLiteral("127.0.4.10"), false},
+                      MisbehaviourCase{"UdpOversizedLength", sim::Misbehaviour::Oversized,
+                                       core::Transport::Udp, QStringLiteral("127.0.4.11"), false},
+                      MisbehaviourCase{"UdpOversizedDatagram", sim::Misbehaviour::Garbage,
+                                       core::Transport::Udp, QStringLiteral("127.0.4.12"), false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CommTest, SlowReplyWithinTheLimitIsAnAnswer)
@@ -206,7 +214,8 @@ public:
         m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
         const int one = 1;
         ::setsockopt(m_listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        if (::bind(m_listener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(m_listener, 0) != 0)
+        if (::bind(m_listener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+            ::listen(m_listener, 0) != 0)
             return;
         for (int i = 0; i < 3; ++i) {
             const int c = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
@@ -265,9 +274,9 @@ public:
     {
         m_thread = std::thread([=, this] {
             QUdpSocket own, other, otherPort;
-            const bool bound = own.bind(QHostAddress(address), comm::kUdpDevicePort)
-                               && other.bind(QHostAddress(otherAddress), comm::kUdpDevicePort)
-                               && otherPort.bind(QHostAddress(address), comm::kUdpDevicePort + 1);
+            const bool bound = own.bind(QHostAddress(address), comm::kUdpDevicePort) &&
+                               other.bind(QHostAddress(otherAddress), comm::kUdpDevicePort) &&
+                               otherPort.bind(QHostAddress(address), comm::kUdpDevicePort + 1);
             m_bound = bound ? 1 : -1;
             QUdpSocket* sockets[] = {&own, &other, &otherPort};
             while (bound && !m_stop) {
@@ -313,7 +322,10 @@ QByteArray statusReply(quint8 alarms, int dataBytes = 23)
     return f.encode();
 }
 
-QByteArray emptyReply(char l1, char l2) { return comm::DeviceFrame::request(l1, l2).encode(); }
+QByteArray emptyReply(char l1, char l2)
+{
+    return comm::DeviceFrame::request(l1, l2).encode();
+}
 
 } // namespace
 

@@ -51,7 +51,7 @@ TEST_F(CommTest, PingOnLoopbackIsAnsweredOrToldOnceWhenNotPermitted)
         GTEST_SKIP() << "ICMP sockets are not permitted here: " << probe.error.toStdString();
     }
     EXPECT_TRUE(link.PingDevice(QStringLiteral("127.0.0.1")));
-    EXPECT_TRUE(link.PingDevice(QStringLiteral("127.0.7.9"))); // loopback answers from the address asked
+    EXPECT_TRUE(link.PingDevice(QStringLiteral("127.0.7.9")));    // loopback answers from the address asked
     EXPECT_FALSE(link.PingDevice(QStringLiteral("127.000.0.1"))); // the text must match exactly
     EXPECT_TRUE(observer.notices.isEmpty());
 }
@@ -151,7 +151,8 @@ TEST_F(CommTest, WithoutIcmpPermissionEveryPingIsFalseAndTheOperatorIsToldOnce)
     int status = 0;
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: not reported as not permitted, 2/4: a ping answered true, 8: not told once";
+    EXPECT_EQ(WEXITSTATUS(status), 0)
+        << "1: not reported as not permitted, 2/4: a ping answered true, 8: not told once";
 }
 
 TEST(IcmpEcho, UnprivilegedDatagramSocketIsAnsweredFromTheAddressAsked)
