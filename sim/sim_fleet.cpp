@@ -1,23 +1,25 @@
 #include "sim/sim_fleet.h"
 
 #include "comm/device_frame.h"
+#include "sim/sim_event_loop.h"
 #include "sim/sim_replies.h"
 
-#include <QCoreApplication>
 #include <QHash>
-#include <QHostAddress>
 #include <QMutex>
 #include <QMutexLocker>
-#include <QNetworkDatagram>
-#include <QPointer>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QThread>
-#include <QTimer>
-#include <QUdpSocket>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <random>
+#include <unordered_map>
 #include <vector>
 
 namespace quodra::sim {
@@ -78,41 +80,110 @@ void applyLimits(DeviceDescription& d)
 
 } // namespace
 
-class DeviceServer;
+namespace {
 
-// Lives on the fleet's thread and owns every socket.
-class FleetWorker : public QObject {
+// One accepted TCP connection.
+struct Connection {
+    std::uint64_t key = 0;      // in FleetNetwork::m_connections
+    int fd = -1;
+    int device = 0;
+    std::uint64_t token = 0;    // of the event loop's watch
+    std::uint32_t events = 0;   // epoll events asked for now
+    QByteArray input;           // bytes of a frame not complete yet
+    QByteArray output;          // reply bytes the socket did not take yet
+    bool loggedIn = false;      // an accepted I A on this connection
+    bool closing = false;       // reads nothing more; closes once output is sent
+};
+
+// The sockets of one device.
+struct DeviceSockets {
+    in_addr address{};
+    quint16 tcpPort = 0;
+    QString name; // the address as text, for messages
+    int listener = -1;
+    std::uint64_t listenerToken = 0;
+    int udp = -1;
+    std::uint64_t udpToken = 0;
+};
+
+QString errnoText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+
+sockaddr_in socketAddress(in_addr address, quint16 port)
+{
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr = address;
+    return a;
+}
+
+} // namespace
+
+// The devices' sockets on one event loop. Runs on the loop's thread only (or on the owner's while
+// the loop is not running).
+class FleetNetwork {
 public:
-    explicit FleetWorker(SimFleetImpl* impl) : m_impl(impl) {}
-    bool bindAll(QString* error);
-    void shutdown();
-    void updateListening(int index);
+    FleetNetwork(SimFleetImpl* impl, SimEventLoop& loop) : m_impl(impl), m_loop(loop) {}
+    ~FleetNetwork() { closeAll(); }
+    FleetNetwork(const FleetNetwork&) = delete;
+    FleetNetwork& operator=(const FleetNetwork&) = delete;
+
+    // Binds every device (TCP listener, UDP socket). On failure nothing stays bound.
+    bool open(QString* error);
+    // Opens or closes the listener as the misbehaviour asks; refusing also drops open connections.
+    void updateListening(int device);
 
 private:
+    bool openListener(int device, QString* error);
+    bool openUdp(int device, QString* error);
+    void closeListener(int device);
+    void closeAll();
+
+    void acceptConnections(int device);
+    void connectionEvent(std::uint64_t key, std::uint32_t events);
+    void readStream(Connection& c);
+    void write(Connection& c, QByteArrayView bytes);
+    void flush(Connection& c);
+    // Closes a connection that is done, or asks for the events it waits for now.
+    void settle(std::uint64_t key);
+    void closeConnection(std::uint64_t key);
+    void readDatagrams(int device);
+    void sendDatagram(int device, QByteArrayView bytes, const sockaddr_in& to);
+
+    void handle(int device, const comm::DeviceFrame& frame, Connection* connection, const sockaddr_in* sender);
+    void sendStream(Misbehaviour mode, const QByteArray& reply, int delayMs, const comm::DeviceFrame& frame,
+                    Connection& c);
+    void sendDatagramAs(Misbehaviour mode, const QByteArray& reply, int delayMs, const comm::DeviceFrame& frame,
+                        int device, const sockaddr_in& to);
+
     SimFleetImpl* m_impl;
-    std::vector<DeviceServer*> m_servers;
-    QTimer* m_tick = nullptr;
+    SimEventLoop& m_loop;
+    std::vector<DeviceSockets> m_devices;
+    std::unordered_map<std::uint64_t, Connection> m_connections; // by key
+    std::uint64_t m_nextKey = 1;
+    std::vector<char> m_buffer = std::vector<char>(65536);
 };
 
 struct SimFleetImpl {
-    mutable QMutex mutex;
+    mutable QMutex mutex; // guards states and ticks
     std::vector<DeviceState> states;
     QHash<QString, int> byAddress;
     int tickMs = 0;
     std::mt19937 rng;
     quint64 ticks = 0;
-    QThread thread;
-    FleetWorker* worker = nullptr;
+    // Both exist while the fleet runs.
+    std::unique_ptr<SimEventLoop> loop;
+    std::unique_ptr<FleetNetwork> network;
 
     int find(const QString& address) const { return byAddress.value(address, -1); }
     void tick();
-    // Runs fn on the fleet's thread and waits for it.
-    void runOnThread(const std::function<void()>& fn)
+    // The tick timer: one change step every tickMs on the loop's thread.
+    void scheduleTick()
     {
-        if (QThread::currentThread() == &thread)
-            fn();
-        else
-            QMetaObject::invokeMethod(worker, fn, Qt::BlockingQueuedConnection);
+        loop->addTimer(tickMs, [this] {
+            tick();
+            scheduleTick();
+        });
     }
     template <class Fn> bool change(const QString& address, Fn&& fn)
     {
@@ -173,247 +244,413 @@ void SimFleetImpl::tick()
     }
 }
 
-// One device: its TCP listener, its connections and its UDP socket.
-class DeviceServer : public QObject {
-public:
-    DeviceServer(SimFleetImpl* impl, int index, QObject* parent) : QObject(parent), m_impl(impl), m_index(index)
-    {
-        QMutexLocker lock(&m_impl->mutex);
-        const DeviceDescription& d = m_impl->states[size_t(index)].desc;
-        m_address = QHostAddress(d.address);
-        m_port = d.port;
-        m_name = d.address;
-    }
-
-    bool bind(QString* error)
-    {
-        m_tcp = new QTcpServer(this);
-        connect(m_tcp, &QTcpServer::newConnection, this, &DeviceServer::acceptConnections);
-        if (!listen(error))
-            return false;
-        m_udp = new QUdpSocket(this);
-        if (!m_udp->bind(m_address, kUdpPort)) {
-            *error = QStringLiteral("%1 UDP %2: %3").arg(m_name).arg(kUdpPort).arg(m_udp->errorString());
-            return false;
-        }
-        connect(m_udp, &QUdpSocket::readyRead, this, &DeviceServer::readDatagrams);
-        return true;
-    }
-
-    // Opens or closes the listener as the misbehaviour asks; refusing also drops open connections.
-    void updateListening()
-    {
-        bool refuse = false;
-        {
-            QMutexLocker lock(&m_impl->mutex);
-            refuse = m_impl->states[size_t(m_index)].misbehaviour == Misbehaviour::Refuse;
-        }
-        if (refuse) {
-            m_tcp->close();
-            for (QTcpSocket* socket : findChildren<QTcpSocket*>(Qt::FindDirectChildrenOnly))
-                socket->abort();
-        } else if (!m_tcp->isListening()) {
-            QString error;
-            if (!listen(&error))
-                qWarning("quodra-sim: %s", qPrintable(error));
-        }
-    }
-
-private:
-    bool listen(QString* error)
-    {
-        if (m_tcp->listen(m_address, m_port))
-            return true;
-        *error = QStringLiteral("%1 TCP %2: %3").arg(m_name).arg(m_port).arg(m_tcp->errorString());
-        return false;
-    }
-
-    void acceptConnections()
-    {
-        while (QTcpSocket* socket = m_tcp->nextPendingConnection()) {
-            socket->setParent(this);
-            {
-                QMutexLocker lock(&m_impl->mutex);
-                ++m_impl->states[size_t(m_index)].received.tcpConnections;
-            }
-            connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readStream(socket); });
-            connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-        }
-    }
-
-    void readStream(QTcpSocket* socket)
-    {
-        QByteArray buffer = socket->property("buffer").toByteArray() + socket->readAll();
-        while (buffer.size() >= comm::kFrameHeaderSize) {
-            const auto head = comm::decodeHeader(buffer);
-            if (!head) { // a length no device accepts: drop the connection
-                socket->abort();
-                return;
-            }
-            const qsizetype size = comm::kFrameHeaderSize + head->length;
-            if (buffer.size() < size)
-                break;
-            const auto frame = comm::decodeFrame(buffer.first(size));
-            buffer.remove(0, size);
-            handle(*frame, socket, {}, 0);
-            if (socket->state() != QAbstractSocket::ConnectedState)
-                return;
-        }
-        socket->setProperty("buffer", buffer);
-    }
-
-    void readDatagrams()
-    {
-        while (m_udp->hasPendingDatagrams()) {
-            const QNetworkDatagram datagram = m_udp->receiveDatagram();
-            if (const auto frame = comm::decodeFrame(datagram.data()))
-                handle(*frame, nullptr, datagram.senderAddress(), quint16(datagram.senderPort()));
-        }
-    }
-
-    // Records the request, applies its effect and sends the reply (or misbehaves).
-    void handle(const comm::DeviceFrame& frame, QTcpSocket* socket, const QHostAddress& sender, quint16 senderPort)
-    {
-        const bool udp = socket == nullptr;
-        const QByteArray command = QByteArray(1, frame.letter1) + frame.letter2;
-        QByteArray reply;
-        Misbehaviour mode = Misbehaviour::None;
-        int delayMs = 0;
-        {
-            QMutexLocker lock(&m_impl->mutex);
-            DeviceState& s = m_impl->states[size_t(m_index)];
-            if (s.misbehaviour == Misbehaviour::Refuse)
-                return;
-            s.received.requests.append({command, frame.parameter, frame.data, udp});
-            if (command == "IA") {
-                const LoginData login = decodeLogin(frame.data);
-                const bool accepted = loginMatches(s.desc, login);
-                s.received.logins.append({login.user, login.password, accepted});
-                if (socket)
-                    socket->setProperty("loggedIn", accepted);
-            } else if (command == "R0" || command == "R1") {
-                const int k = frame.parameter;
-                const bool on = frame.letter2 == '1';
-                const bool applied = socket && socket->property("loggedIn").toBool() && k < 6
-                                     && s.desc.outputs[size_t(k)].present;
-                if (applied)
-                    s.desc.outputs[size_t(k)].on = on;
-                s.received.switches.append({k, on, applied});
-            }
-            reply = buildReply(s.desc, frame, udp ? comm::kMaxUdpDatagram : 0);
-            if (s.onlyCommand.isEmpty() || s.onlyCommand == command)
-                mode = s.misbehaviour;
-            delayMs = s.delayMs;
-        }
-        if (udp)
-            sendDatagram(mode, reply, delayMs, frame, sender, senderPort);
-        else
-            sendStream(mode, reply, delayMs, frame, socket);
-    }
-
-    void sendStream(Misbehaviour mode, const QByteArray& reply, int delayMs, const comm::DeviceFrame& frame,
-                    QTcpSocket* socket)
-    {
-        switch (mode) {
-        case Misbehaviour::None:
-            socket->write(reply);
-            break;
-        case Misbehaviour::Slow:
-            QTimer::singleShot(delayMs, socket, [socket, reply] { socket->write(reply); });
-            break;
-        case Misbehaviour::Refuse:
-        case Misbehaviour::Silent:
-            break;
-        case Misbehaviour::CloseMidFrame:
-            socket->write(reply.left(3));
-            socket->disconnectFromHost();
-            break;
-        case Misbehaviour::Oversized:
-            socket->write(header(frame.letter1, frame.letter2, kOversizedLength)
-                          + QByteArray(kOversizedLength, '\0'));
-            break;
-        case Misbehaviour::Garbage:
-            socket->write(header(frame.letter1, frame.letter2, kGarbageAnnounced) + QByteArray(5, '\x55'));
-            socket->disconnectFromHost();
-            break;
-        }
-    }
-
-    void sendDatagram(Misbehaviour mode, const QByteArray& reply, int delayMs, const comm::DeviceFrame& frame,
-                      const QHostAddress& to, quint16 port)
-    {
-        switch (mode) {
-        case Misbehaviour::None:
-            m_udp->writeDatagram(reply, to, port);
-            break;
-        case Misbehaviour::Slow:
-            QTimer::singleShot(delayMs, m_udp, [udp = m_udp, reply, to, port] { udp->writeDatagram(reply, to, port); });
-            break;
-        case Misbehaviour::Refuse:
-        case Misbehaviour::Silent:
-            break;
-        case Misbehaviour::CloseMidFrame:
-            m_udp->writeDatagram(reply.left(3), to, port);
-            break;
-        case Misbehaviour::Oversized:
-            m_udp->writeDatagram(header(frame.letter1, frame.letter2, kOversizedLength)
-                                     + QByteArray(comm::kMaxUdpDatagram - comm::kFrameHeaderSize, '\0'),
-                                 to, port);
-            break;
-        case Misbehaviour::Garbage:
-            m_udp->writeDatagram(header(frame.letter1, frame.letter2, kGarbageDatagram)
-                                     + QByteArray(kGarbageDatagram - comm::kFrameHeaderSize, '\x55'),
-                                 to, port);
-            break;
-        }
-    }
-
-    SimFleetImpl* m_impl;
-    int m_index;
-    QHostAddress m_address;
-    quint16 m_port = 0;
-    QString m_name;
-    QTcpServer* m_tcp = nullptr;
-    QUdpSocket* m_udp = nullptr;
-};
-
-bool FleetWorker::bindAll(QString* error)
+bool FleetNetwork::open(QString* error)
 {
-    size_t count = 0;
+    std::vector<int> refusing;
     {
         QMutexLocker lock(&m_impl->mutex);
-        count = m_impl->states.size();
+        for (const DeviceState& s : m_impl->states) {
+            DeviceSockets d;
+            d.name = s.desc.address;
+            d.tcpPort = s.desc.port;
+            if (::inet_pton(AF_INET, s.desc.address.toLatin1().constData(), &d.address) != 1) {
+                *error = QStringLiteral("%1 TCP %2: not an IPv4 address").arg(d.name).arg(d.tcpPort);
+                m_devices.clear();
+                return false;
+            }
+            if (s.misbehaviour == Misbehaviour::Refuse)
+                refusing.push_back(int(m_devices.size()));
+            m_devices.push_back(d);
+        }
     }
-    for (size_t i = 0; i < count; ++i) {
-        auto* server = new DeviceServer(m_impl, int(i), this);
-        m_servers.push_back(server);
-        if (!server->bind(error)) {
-            shutdown();
+    for (int i = 0; i < int(m_devices.size()); ++i) {
+        if (!openListener(i, error) || !openUdp(i, error)) {
+            closeAll();
             return false;
         }
-        server->updateListening();
     }
-    if (m_impl->tickMs > 0) {
-        m_tick = new QTimer(this);
-        connect(m_tick, &QTimer::timeout, this, [impl = m_impl] { impl->tick(); });
-        m_tick->start(m_impl->tickMs);
-    }
+    // A device told to refuse before the start is bound (so a taken port is still reported),
+    // then closed again.
+    for (int i : refusing)
+        closeListener(i);
     return true;
 }
 
-void FleetWorker::shutdown()
+bool FleetNetwork::openListener(int device, QString* error)
 {
-    delete m_tick;
-    m_tick = nullptr;
-    for (DeviceServer* server : m_servers)
-        delete server;
-    m_servers.clear();
+    DeviceSockets& d = m_devices[size_t(device)];
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    const int one = 1;
+    const sockaddr_in a = socketAddress(d.address, d.tcpPort);
+    std::uint64_t token = 0;
+    if (fd >= 0 && ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) == 0
+        && ::bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0 && ::listen(fd, SOMAXCONN) == 0) {
+        token = m_loop.watch(fd, EPOLLIN, [this, device](std::uint32_t) { acceptConnections(device); });
+    }
+    if (token == 0) {
+        *error = QStringLiteral("%1 TCP %2: %3").arg(d.name).arg(d.tcpPort).arg(errnoText(errno));
+        if (fd >= 0)
+            ::close(fd);
+        return false;
+    }
+    d.listener = fd;
+    d.listenerToken = token;
+    return true;
 }
 
-void FleetWorker::updateListening(int index)
+bool FleetNetwork::openUdp(int device, QString* error)
 {
-    if (index >= 0 && size_t(index) < m_servers.size())
-        m_servers[size_t(index)]->updateListening();
+    DeviceSockets& d = m_devices[size_t(device)];
+    // No SO_REUSEADDR: on Linux it would let two sockets share the port of a datagram socket.
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    const sockaddr_in a = socketAddress(d.address, kUdpPort);
+    std::uint64_t token = 0;
+    if (fd >= 0 && ::bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0)
+        token = m_loop.watch(fd, EPOLLIN, [this, device](std::uint32_t) { readDatagrams(device); });
+    if (token == 0) {
+        *error = QStringLiteral("%1 UDP %2: %3").arg(d.name).arg(kUdpPort).arg(errnoText(errno));
+        if (fd >= 0)
+            ::close(fd);
+        return false;
+    }
+    d.udp = fd;
+    d.udpToken = token;
+    return true;
+}
+
+void FleetNetwork::closeListener(int device)
+{
+    DeviceSockets& d = m_devices[size_t(device)];
+    if (d.listener < 0)
+        return;
+    m_loop.unwatch(d.listenerToken);
+    ::close(d.listener);
+    d.listener = -1;
+}
+
+void FleetNetwork::closeAll()
+{
+    std::vector<std::uint64_t> keys;
+    for (const auto& [key, c] : m_connections)
+        keys.push_back(key);
+    for (std::uint64_t key : keys)
+        closeConnection(key);
+    for (int i = 0; i < int(m_devices.size()); ++i) {
+        closeListener(i);
+        DeviceSockets& d = m_devices[size_t(i)];
+        if (d.udp >= 0) {
+            m_loop.unwatch(d.udpToken);
+            ::close(d.udp);
+            d.udp = -1;
+        }
+    }
+}
+
+void FleetNetwork::updateListening(int device)
+{
+    if (device < 0 || size_t(device) >= m_devices.size())
+        return;
+    bool refuse = false;
+    {
+        QMutexLocker lock(&m_impl->mutex);
+        refuse = m_impl->states[size_t(device)].misbehaviour == Misbehaviour::Refuse;
+    }
+    if (refuse) {
+        closeListener(device);
+        std::vector<std::uint64_t> keys;
+        for (const auto& [key, c] : m_connections)
+            if (c.device == device)
+                keys.push_back(key);
+        for (std::uint64_t key : keys)
+            closeConnection(key);
+    } else if (m_devices[size_t(device)].listener < 0) {
+        QString error;
+        if (!openListener(device, &error))
+            qWarning("quodra-sim: %s", qPrintable(error));
+    }
+}
+
+void FleetNetwork::acceptConnections(int device)
+{
+    DeviceSockets& d = m_devices[size_t(device)];
+    for (;;) {
+        const int fd = ::accept4(d.listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) {
+            if (errno == EINTR || errno == ECONNABORTED)
+                continue;
+            if (errno != EAGAIN && errno != EWOULDBLOCK) {
+                // Out of descriptors or memory: the waiting connection stays in the queue, so
+                // rest the listener for a moment instead of waking again at once.
+                qWarning("quodra-sim: %s TCP %d: accept: %s", qPrintable(d.name), d.tcpPort, std::strerror(errno));
+                m_loop.setEvents(d.listenerToken, 0);
+                m_loop.addTimer(100, [this, device, token = d.listenerToken] {
+                    if (m_devices[size_t(device)].listenerToken == token)
+                        m_loop.setEvents(token, EPOLLIN);
+                });
+            }
+            return;
+        }
+        const int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        const std::uint64_t key = m_nextKey++;
+        const std::uint64_t token =
+            m_loop.watch(fd, EPOLLIN, [this, key](std::uint32_t events) { connectionEvent(key, events); });
+        if (token == 0) {
+            ::close(fd);
+            continue;
+        }
+        Connection c;
+        c.key = key;
+        c.fd = fd;
+        c.device = device;
+        c.token = token;
+        c.events = EPOLLIN;
+        m_connections.emplace(key, std::move(c));
+        QMutexLocker lock(&m_impl->mutex);
+        ++m_impl->states[size_t(device)].received.tcpConnections;
+    }
+}
+
+void FleetNetwork::connectionEvent(std::uint64_t key, std::uint32_t events)
+{
+    const auto it = m_connections.find(key);
+    if (it == m_connections.end())
+        return;
+    Connection& c = it->second;
+    if (events & EPOLLOUT)
+        flush(c);
+    if (!c.closing && (events & (EPOLLIN | EPOLLHUP | EPOLLERR)))
+        readStream(c);
+    else if (events & (EPOLLHUP | EPOLLERR)) // closing, and the peer is gone: nothing to send to
+        c.output.clear();
+    settle(key);
+}
+
+void FleetNetwork::readStream(Connection& c)
+{
+    bool peerGone = false;
+    for (;;) {
+        const ssize_t n = ::recv(c.fd, m_buffer.data(), m_buffer.size(), 0);
+        if (n > 0) {
+            c.input.append(m_buffer.data(), n);
+            if (size_t(n) < m_buffer.size())
+                break;
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            peerGone = n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
+            break;
+        }
+    }
+    while (!c.closing && c.input.size() >= comm::kFrameHeaderSize) {
+        const auto head = comm::decodeHeader(c.input);
+        if (!head) { // a length no device accepts: drop the connection
+            c.closing = true;
+            c.output.clear();
+            return;
+        }
+        const qsizetype size = comm::kFrameHeaderSize + head->length;
+        if (c.input.size() < size)
+            break;
+        const auto frame = comm::decodeFrame(QByteArrayView(c.input).first(size));
+        c.input.remove(0, size);
+        handle(c.device, *frame, &c, nullptr);
+    }
+    // The replies to what came before the peer's end still go out, then the connection closes.
+    if (peerGone)
+        c.closing = true;
+}
+
+void FleetNetwork::write(Connection& c, QByteArrayView bytes)
+{
+    if (c.output.isEmpty()) {
+        ssize_t n = ::send(c.fd, bytes.data(), size_t(bytes.size()), MSG_NOSIGNAL);
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+            c.closing = true; // the peer is gone
+            return;
+        }
+        n = std::max<ssize_t>(n, 0);
+        if (n == bytes.size())
+            return;
+        bytes = bytes.sliced(n);
+    }
+    c.output.append(bytes);
+}
+
+void FleetNetwork::flush(Connection& c)
+{
+    while (!c.output.isEmpty()) {
+        const ssize_t n = ::send(c.fd, c.output.constData(), size_t(c.output.size()), MSG_NOSIGNAL);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno != EAGAIN && errno != EWOULDBLOCK) {
+                c.closing = true;
+                c.output.clear();
+            }
+            return;
+        }
+        c.output.remove(0, n);
+    }
+}
+
+void FleetNetwork::settle(std::uint64_t key)
+{
+    const auto it = m_connections.find(key);
+    if (it == m_connections.end())
+        return;
+    Connection& c = it->second;
+    if (c.closing && c.output.isEmpty()) {
+        closeConnection(key);
+        return;
+    }
+    const std::uint32_t events = (c.closing ? 0u : std::uint32_t(EPOLLIN)) | (c.output.isEmpty() ? 0u : EPOLLOUT);
+    if (events != c.events) {
+        c.events = events;
+        m_loop.setEvents(c.token, events);
+    }
+}
+
+void FleetNetwork::closeConnection(std::uint64_t key)
+{
+    const auto it = m_connections.find(key);
+    if (it == m_connections.end())
+        return;
+    m_loop.unwatch(it->second.token);
+    ::close(it->second.fd);
+    m_connections.erase(it);
+}
+
+void FleetNetwork::readDatagrams(int device)
+{
+    const int fd = m_devices[size_t(device)].udp;
+    // A bounded batch per wake-up, so a flood on one device does not starve the others.
+    for (int i = 0; i < 64; ++i) {
+        sockaddr_in from{};
+        socklen_t length = sizeof from;
+        const ssize_t n =
+            ::recvfrom(fd, m_buffer.data(), m_buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &length);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return;
+        }
+        if (const auto frame = comm::decodeFrame(QByteArrayView(m_buffer.data(), n)))
+            handle(device, *frame, nullptr, &from);
+    }
+}
+
+void FleetNetwork::sendDatagram(int device, QByteArrayView bytes, const sockaddr_in& to)
+{
+    const int fd = m_devices[size_t(device)].udp;
+    if (fd >= 0)
+        ::sendto(fd, bytes.data(), size_t(bytes.size()), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+}
+
+// Records the request, applies its effect and sends the reply (or misbehaves).
+void FleetNetwork::handle(int device, const comm::DeviceFrame& frame, Connection* connection,
+                          const sockaddr_in* sender)
+{
+    const bool udp = connection == nullptr;
+    const QByteArray command = QByteArray(1, frame.letter1) + frame.letter2;
+    QByteArray reply;
+    Misbehaviour mode = Misbehaviour::None;
+    int delayMs = 0;
+    {
+        QMutexLocker lock(&m_impl->mutex);
+        DeviceState& s = m_impl->states[size_t(device)];
+        if (s.misbehaviour == Misbehaviour::Refuse)
+            return;
+        s.received.requests.append({command, frame.parameter, frame.data, udp});
+        if (command == "IA") {
+            const LoginData login = decodeLogin(frame.data);
+            const bool accepted = loginMatches(s.desc, login);
+            s.received.logins.append({login.user, login.password, accepted});
+            if (connection)
+                connection->loggedIn = accepted;
+        } else if (command == "R0" || command == "R1") {
+            const int k = frame.parameter;
+            const bool on = frame.letter2 == '1';
+            const bool applied = connection && connection->loggedIn && k < 6 && s.desc.outputs[size_t(k)].present;
+            if (applied)
+                s.desc.outputs[size_t(k)].on = on;
+            s.received.switches.append({k, on, applied});
+        }
+        reply = buildReply(s.desc, frame, udp ? comm::kMaxUdpDatagram : 0);
+        if (s.onlyCommand.isEmpty() || s.onlyCommand == command)
+            mode = s.misbehaviour;
+        delayMs = s.delayMs;
+    }
+    if (udp) {
+        sendDatagramAs(mode, reply, delayMs, frame, device, *sender);
+    } else {
+        sendStream(mode, reply, delayMs, frame, *connection);
+    }
+}
+
+void FleetNetwork::sendStream(Misbehaviour mode, const QByteArray& reply, int delayMs,
+                              const comm::DeviceFrame& frame, Connection& c)
+{
+    switch (mode) {
+    case Misbehaviour::None:
+        write(c, reply);
+        break;
+    case Misbehaviour::Slow:
+        // Sent later if the connection is still there then.
+        m_loop.addTimer(delayMs, [this, key = c.key, reply] {
+            const auto it = m_connections.find(key);
+            if (it == m_connections.end())
+                return;
+            write(it->second, reply);
+            settle(key);
+        });
+        break;
+    case Misbehaviour::Refuse:
+    case Misbehaviour::Silent:
+        break;
+    case Misbehaviour::CloseMidFrame:
+        write(c, QByteArrayView(reply).first(3));
+        c.closing = true;
+        break;
+    case Misbehaviour::Oversized:
+        write(c, header(frame.letter1, frame.letter2, kOversizedLength) + QByteArray(kOversizedLength, '\0'));
+        break;
+    case Misbehaviour::Garbage:
+        write(c, header(frame.letter1, frame.letter2, kGarbageAnnounced) + QByteArray(5, '\x55'));
+        c.closing = true;
+        break;
+    }
+}
+
+void FleetNetwork::sendDatagramAs(Misbehaviour mode, const QByteArray& reply, int delayMs,
+                                  const comm::DeviceFrame& frame, int device, const sockaddr_in& to)
+{
+    switch (mode) {
+    case Misbehaviour::None:
+        sendDatagram(device, reply, to);
+        break;
+    case Misbehaviour::Slow:
+        m_loop.addTimer(delayMs, [this, device, reply, to] { sendDatagram(device, reply, to); });
+        break;
+    case Misbehaviour::Refuse:
+    case Misbehaviour::Silent:
+        break;
+    case Misbehaviour::CloseMidFrame:
+        sendDatagram(device, QByteArrayView(reply).first(3), to);
+        break;
+    case Misbehaviour::Oversized:
+        sendDatagram(device,
+                     header(frame.letter1, frame.letter2, kOversizedLength)
+                         + QByteArray(comm::kMaxUdpDatagram - comm::kFrameHeaderSize, '\0'),
+                     to);
+        break;
+    case Misbehaviour::Garbage:
+        sendDatagram(device,
+                     header(frame.letter1, frame.letter2, kGarbageDatagram)
+                         + QByteArray(kGarbageDatagram - comm::kFrameHeaderSize, '\x55'),
+                     to);
+        break;
+    }
 }
 
 SimFleet::SimFleet(QList<DeviceDescription> devices, int tickMs, quint32 seed) : m_impl(std::make_unique<SimFleetImpl>())
@@ -425,7 +662,6 @@ SimFleet::SimFleet(QList<DeviceDescription> devices, int tickMs, quint32 seed) :
         m_impl->byAddress.insert(d.address, int(m_impl->states.size()));
         m_impl->states.push_back({std::move(d), Misbehaviour::None, 0, {}, {}});
     }
-    m_impl->thread.setObjectName(QStringLiteral("quodra-sim"));
 }
 
 SimFleet::SimFleet(const SimConfig& config) : SimFleet(config.devices, config.tickMs, config.seed) {}
@@ -434,47 +670,40 @@ SimFleet::~SimFleet() { stop(); }
 
 bool SimFleet::start(QString* error)
 {
-    if (m_impl->worker)
+    if (m_impl->loop)
         return true;
-    if (m_impl->byAddress.size() != qsizetype(m_impl->states.size())) {
-        if (error)
-            *error = QStringLiteral("two devices share an address");
-        return false;
-    }
-    if (!QCoreApplication::instance()) {
-        // Qt event loops need an application object; a test program may have none. It stays
-        // for the rest of the process.
-        static int argc = 1;
-        static char name[] = "quodra-sim";
-        static char* argv[] = {name, nullptr};
-        new QCoreApplication(argc, argv);
-    }
-    m_impl->worker = new FleetWorker(m_impl.get());
-    m_impl->worker->moveToThread(&m_impl->thread);
-    m_impl->thread.start();
-    bool ok = false;
     QString message;
-    m_impl->runOnThread([&] { ok = m_impl->worker->bindAll(&message); });
-    if (!ok) {
-        stop();
-        if (error)
-            *error = message;
+    if (m_impl->byAddress.size() != qsizetype(m_impl->states.size())) {
+        message = QStringLiteral("two devices share an address");
+    } else {
+        auto loop = std::make_unique<SimEventLoop>();
+        auto network = std::make_unique<FleetNetwork>(m_impl.get(), *loop);
+        // Bound on this thread, before the loop runs: the loop's thread starts only for a fleet
+        // that is complete.
+        if (loop->isValid(&message) && network->open(&message)) {
+            m_impl->loop = std::move(loop);
+            m_impl->network = std::move(network);
+            if (m_impl->tickMs > 0)
+                m_impl->scheduleTick();
+            m_impl->loop->start();
+            return true;
+        }
     }
-    return ok;
+    if (error)
+        *error = message;
+    return false;
 }
 
 void SimFleet::stop()
 {
-    if (!m_impl->worker)
+    if (!m_impl->loop)
         return;
-    m_impl->runOnThread([this] { m_impl->worker->shutdown(); });
-    m_impl->thread.quit();
-    m_impl->thread.wait();
-    delete m_impl->worker;
-    m_impl->worker = nullptr;
+    m_impl->loop->stop();
+    m_impl->network.reset(); // closes every socket
+    m_impl->loop.reset();
 }
 
-bool SimFleet::isRunning() const { return m_impl->worker != nullptr; }
+bool SimFleet::isRunning() const { return m_impl->loop != nullptr; }
 
 QStringList SimFleet::addresses() const
 {
@@ -547,9 +776,9 @@ bool SimFleet::setMisbehaviour(const QString& address, Misbehaviour m, int delay
         s.onlyCommand = onlyCommand;
         return true;
     });
-    if (known && m_impl->worker) {
+    if (known && m_impl->loop) {
         const int index = m_impl->find(address);
-        m_impl->runOnThread([this, index] { m_impl->worker->updateListening(index); });
+        m_impl->loop->call([this, index] { m_impl->network->updateListening(index); });
     }
     return known;
 }

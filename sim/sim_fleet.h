@@ -86,9 +86,9 @@ public:
     SimFleet(const SimFleet&) = delete;
     SimFleet& operator=(const SimFleet&) = delete;
 
-    // Starts the thread and binds every device (creating a QCoreApplication first when the
-    // process has none, as in a plain GoogleTest program; it then stays until the process ends). On failure nothing stays bound and *error says
-    // which address and port could not be bound and why (e.g. "127.0.1.5 TCP 9760: ...").
+    // Binds every device and starts the thread serving them (one epoll loop on plain sockets; no
+    // Qt event loop or application object is needed). On failure nothing stays bound and *error
+    // says which address and port could not be bound and why (e.g. "127.0.1.5 TCP 9760: ...").
     bool start(QString* error = nullptr);
     void stop();
     bool isRunning() const;
