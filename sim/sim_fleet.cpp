@@ -84,15 +84,15 @@ namespace {
 
 // One accepted TCP connection.
 struct Connection {
-    std::uint64_t key = 0;      // in FleetNetwork::m_connections
+    std::uint64_t key = 0; // in FleetNetwork::m_connections
     int fd = -1;
     int device = 0;
-    std::uint64_t token = 0;    // of the event loop's watch
-    std::uint32_t events = 0;   // epoll events asked for now
-    QByteArray input;           // bytes of a frame not complete yet
-    QByteArray output;          // reply bytes the socket did not take yet
-    bool loggedIn = false;      // an accepted I A on this connection
-    bool closing = false;       // reads nothing more; closes once output is sent
+    std::uint64_t token = 0;  // of the event loop's watch
+    std::uint32_t events = 0; // epoll events asked for now
+    QByteArray input;         // bytes of a frame not complete yet
+    QByteArray output;        // reply bytes the socket did not take yet
+    bool loggedIn = false;    // an accepted I A on this connection
+    bool closing = false;     // reads nothing more; closes once output is sent
 };
 
 // The sockets of one device.
@@ -106,7 +106,10 @@ struct DeviceSockets {
     std::uint64_t udpToken = 0;
 };
 
-QString errnoText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+QString errnoText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
 
 sockaddr_in socketAddress(in_addr address, quint16 port)
 {
@@ -150,11 +153,12 @@ private:
     void readDatagrams(int device);
     void sendDatagram(int device, QByteArrayView bytes, const sockaddr_in& to);
 
-    void handle(int device, const comm::DeviceFrame& frame, Connection* connection, const sockaddr_in* sender);
+    void handle(int device, const comm::DeviceFrame& frame, Connection* connection,
+                const sockaddr_in* sender);
     void sendStream(Misbehaviour mode, const QByteArray& reply, int delayMs, const comm::DeviceFrame& frame,
                     Connection& c);
-    void sendDatagramAs(Misbehaviour mode, const QByteArray& reply, int delayMs, const comm::DeviceFrame& frame,
-                        int device, const sockaddr_in& to);
+    void sendDatagramAs(Misbehaviour mode, const QByteArray& reply, int delayMs,
+                        const comm::DeviceFrame& frame, int device, const sockaddr_in& to);
 
     SimFleetImpl* m_impl;
     SimEventLoop& m_loop;
@@ -283,8 +287,8 @@ bool FleetNetwork::openListener(int device, QString* error)
     const int one = 1;
     const sockaddr_in a = socketAddress(d.address, d.tcpPort);
     std::uint64_t token = 0;
-    if (fd >= 0 && ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) == 0
-        && ::bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0 && ::listen(fd, SOMAXCONN) == 0) {
+    if (fd >= 0 && ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) == 0 &&
+        ::bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0 && ::listen(fd, SOMAXCONN) == 0) {
         token = m_loop.watch(fd, EPOLLIN, [this, device](std::uint32_t) { acceptConnections(device); });
     }
     if (token == 0) {
@@ -381,7 +385,8 @@ void FleetNetwork::acceptConnections(int device)
             if (errno != EAGAIN && errno != EWOULDBLOCK) {
                 // Out of descriptors or memory: the waiting connection stays in the queue, so
                 // rest the listener for a moment instead of waking again at once.
-                qWarning("quodra-sim: %s TCP %d: accept: %s", qPrintable(d.name), d.tcpPort, std::strerror(errno));
+                qWarning("quodra-sim: %s TCP %d: accept: %s", qPrintable(d.name), d.tcpPort,
+                         std::strerror(errno));
                 m_loop.setEvents(d.listenerToken, 0);
                 m_loop.addTimer(100, [this, device, token = d.listenerToken] {
                     if (m_devices[size_t(device)].listenerToken == token)
@@ -504,7 +509,8 @@ void FleetNetwork::settle(std::uint64_t key)
         closeConnection(key);
         return;
     }
-    const std::uint32_t events = (c.closing ? 0u : std::uint32_t(EPOLLIN)) | (c.output.isEmpty() ? 0u : EPOLLOUT);
+    const std::uint32_t events =
+        (c.closing ? 0u : std::uint32_t(EPOLLIN)) | (c.output.isEmpty() ? 0u : EPOLLOUT);
     if (events != c.events) {
         c.events = events;
         m_loop.setEvents(c.token, events);
@@ -544,7 +550,8 @@ void FleetNetwork::sendDatagram(int device, QByteArrayView bytes, const sockaddr
 {
     const int fd = m_devices[size_t(device)].udp;
     if (fd >= 0)
-        ::sendto(fd, bytes.data(), size_t(bytes.size()), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+        ::sendto(fd, bytes.data(), size_t(bytes.size()), 0, reinterpret_cast<const sockaddr*>(&to),
+                 sizeof to);
 }
 
 // Records the request, applies its effect and sends the reply (or misbehaves).
@@ -571,7 +578,8 @@ void FleetNetwork::handle(int device, const comm::DeviceFrame& frame, Connection
         } else if (command == "R0" || command == "R1") {
             const int k = frame.parameter;
             const bool on = frame.letter2 == '1';
-            const bool applied = connection && connection->loggedIn && k < 6 && s.desc.outputs[size_t(k)].present;
+            const bool applied =
+                connection && connection->loggedIn && k < 6 && s.desc.outputs[size_t(k)].present;
             if (applied)
                 s.desc.outputs[size_t(k)].on = on;
             s.received.switches.append({k, on, applied});
@@ -640,20 +648,21 @@ void FleetNetwork::sendDatagramAs(Misbehaviour mode, const QByteArray& reply, in
         break;
     case Misbehaviour::Oversized:
         sendDatagram(device,
-                     header(frame.letter1, frame.letter2, kOversizedLength)
-                         + QByteArray(comm::kMaxUdpDatagram - comm::kFrameHeaderSize, '\0'),
+                     header(frame.letter1, frame.letter2, kOversizedLength) +
+                         QByteArray(comm::kMaxUdpDatagram - comm::kFrameHeaderSize, '\0'),
                      to);
         break;
     case Misbehaviour::Garbage:
         sendDatagram(device,
-                     header(frame.letter1, frame.letter2, kGarbageDatagram)
-                         + QByteArray(kGarbageDatagram - comm::kFrameHeaderSize, '\x55'),
+                     header(frame.letter1, frame.letter2, kGarbageDatagram) +
+                         QByteArray(kGarbageDatagram - comm::kFrameHeaderSize, '\x55'),
                      to);
         break;
     }
 }
 
-SimFleet::SimFleet(QList<DeviceDescription> devices, int tickMs, quint32 seed) : m_impl(std::make_unique<SimFleetImpl>())
+SimFleet::SimFleet(QList<DeviceDescription> devices, int tickMs, quint32 seed)
+    : m_impl(std::make_unique<SimFleetImpl>())
 {
     m_impl->tickMs = tickMs;
     m_impl->rng.seed(seed);
@@ -666,7 +675,10 @@ SimFleet::SimFleet(QList<DeviceDescription> devices, int tickMs, quint32 seed) :
 
 SimFleet::SimFleet(const SimConfig& config) : SimFleet(config.devices, config.tickMs, config.seed) {}
 
-SimFleet::~SimFleet() { stop(); }
+SimFleet::~SimFleet()
+{
+    stop();
+}
 
 bool SimFleet::start(QString* error)
 {
@@ -703,7 +715,10 @@ void SimFleet::stop()
     m_impl->loop.reset();
 }
 
-bool SimFleet::isRunning() const { return m_impl->loop != nullptr; }
+bool SimFleet::isRunning() const
+{
+    return m_impl->loop != nullptr;
+}
 
 QStringList SimFleet::addresses() const
 {
@@ -768,7 +783,8 @@ bool SimFleet::modify(const QString& address, const std::function<void(DeviceDes
     });
 }
 
-bool SimFleet::setMisbehaviour(const QString& address, Misbehaviour m, int delayMs, const QByteArray& onlyCommand)
+bool SimFleet::setMisbehaviour(const QString& address, Misbehaviour m, int delayMs,
+                               const QByteArray& onlyCommand)
 {
     const bool known = m_impl->change(address, [&](DeviceState& s) {
         s.misbehaviour = m;
@@ -804,6 +820,9 @@ void SimFleet::clearReceived(const QString& address)
     m_impl->change(address, [](DeviceState& s) { return s.received = {}, true; });
 }
 
-void SimFleet::tick() { m_impl->tick(); }
+void SimFleet::tick()
+{
+    m_impl->tick();
+}
 
 } // namespace quodra::sim

@@ -40,7 +40,10 @@ public:
     RawConnection& operator=(const RawConnection&) = delete;
 
     bool connected() const { return m_connected; }
-    bool send(const QByteArray& bytes) { return ::send(m_fd, bytes.constData(), size_t(bytes.size()), 0) == bytes.size(); }
+    bool send(const QByteArray& bytes)
+    {
+        return ::send(m_fd, bytes.constData(), size_t(bytes.size()), 0) == bytes.size();
+    }
     void shutdownWrite() { ::shutdown(m_fd, SHUT_WR); }
 
     // Everything until the peer closes (or nothing comes for 3 s); *closed tells which.
