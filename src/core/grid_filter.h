@@ -37,7 +37,7 @@ std::vector<quint8> visibleDevices(const std::vector<DeviceSnapshot>& devices, c
 // Result of an edit of the address cell: the text before the first ":" is the address (cut to
 // the field's 50 characters), the text after it the port read as a decimal integer and kept to
 // its low 16 bits; without ":" the port is 0. A port that is not an integer is an error: the
-// text of the message is in error and the record must stay as it was.
+// text of the message is in error; the address part is still taken and the port stays as it was.
 struct AddressEdit {
     QString address;
     quint16 port = 0;

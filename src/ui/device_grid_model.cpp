@@ -245,15 +245,21 @@ bool DeviceGridModel::setData(const QModelIndex& index, const QVariant& value, i
     if (role == Qt::EditRole) {
         const QString text = value.toString();
         if (col == ColAddress) {
+            // The address before the colon is taken even when the port is not a number; the
+            // port then keeps its value and the operator is told.
             const core::AddressEdit edit = core::parseAddressEdit(text);
+            stored = m_table.modifyById(id, [&](core::Tkonfig& k, core::Tstav&) {
+                k.ipAddress.setText(edit.address);
+                if (edit.ok())
+                    k.port = edit.port;
+            });
+            if (stored)
+                refreshDevice(id);
             if (!edit.ok()) {
                 Q_EMIT editRejected(edit.error);
                 return false;
             }
-            stored = m_table.modifyById(id, [&](core::Tkonfig& k, core::Tstav&) {
-                k.ipAddress.setText(edit.address);
-                k.port = edit.port;
-            });
+            return stored;
         } else if (col == ColType) {
             stored =
                 m_table.modifyById(id, [&](core::Tkonfig& k, core::Tstav&) { k.typ.setText(text.left(15)); });

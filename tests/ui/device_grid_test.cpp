@@ -381,8 +381,9 @@ TEST_F(GridTest, AddressEditStoresAddressAndPortOrReportsTheError)
          QStringLiteral("192.168.1.9:9761")},
         {QStringLiteral("h:65537"), QStringLiteral("h"), 1, false, QStringLiteral("h:1")},
         {QStringLiteral("h:0"), QStringLiteral("h"), 0, false, QStringLiteral("h")},
-        {QStringLiteral("other:x1"), QStringLiteral("10.0.0.1"), 5000, true, QStringLiteral("10.0.0.1:5000")},
-        {QStringLiteral("other:"), QStringLiteral("10.0.0.1"), 5000, true, QStringLiteral("10.0.0.1:5000")},
+        // A port that is not a number: the address is taken, the port stays, the operator is told.
+        {QStringLiteral("other:x1"), QStringLiteral("other"), 5000, true, QStringLiteral("other:5000")},
+        {QStringLiteral("other:"), QStringLiteral("other"), 5000, true, QStringLiteral("other:5000")},
     };
     add(QStringLiteral("x"));
     panel.FillGrid();

@@ -22,10 +22,10 @@ TEST_P(AddressEditTest, SplitsAddressAndPort)
     const AddressEdit e = parseAddressEdit(c.typed);
     EXPECT_EQ(e.error, c.error);
     EXPECT_EQ(e.ok(), c.error.isEmpty());
-    if (e.ok()) {
-        EXPECT_EQ(e.address, c.address);
+    // The address part counts even when the port is not a number.
+    EXPECT_EQ(e.address, c.address);
+    if (e.ok())
         EXPECT_EQ(e.port, c.port);
-    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -39,14 +39,14 @@ INSTANTIATE_TEST_SUITE_P(
                     QStringLiteral("'1:2' is not a valid integer value")},
         AddressCase{"port_not_number",
                     QStringLiteral("host:abc"),
-                    {},
+                    QStringLiteral("host"),
                     0,
                     QStringLiteral("'abc' is not a valid integer value")},
         AddressCase{
-            "port_empty", QStringLiteral("host:"), {}, 0, QStringLiteral("'' is not a valid integer value")},
+            "port_empty", QStringLiteral("host:"), QStringLiteral("host"), 0, QStringLiteral("'' is not a valid integer value")},
         AddressCase{"port_above_int",
                     QStringLiteral("h:99999999999"),
-                    {},
+                    QStringLiteral("h"),
                     0,
                     QStringLiteral("'99999999999' is not a valid integer value")},
         AddressCase{"cut_to_50",
