@@ -70,10 +70,10 @@ void MainWindow::FormCreate()
     const QString dirWithSep = QDir(m_programDir).absolutePath() + QLatin1Char('/');
     const QString iniPath = dirWithSep + core::kSettingsFileName;
 
-    // Language first, so every text built below comes from it.
+    // Settings, then the language (before any widget, so every text built below comes from it).
+    m_settings = core::Settings::load(iniPath, m_programDir);
     const QString languageError = core::applyStartupLanguage(m_programDir);
 
-    m_settings = core::Settings::load(iniPath, m_programDir);
     m_options.setProtocol(m_settings.protocol == 2 ? core::Transport::Udp : core::Transport::Tcp);
     m_options.setCustomAlarmsUsed(m_settings.customAlarmsUsed);
     m_options.setOutputsUsed(m_settings.outputsUsed);
