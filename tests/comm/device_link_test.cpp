@@ -329,6 +329,46 @@ TEST_F(CommTest, OutputChangeAloneWritesAStateRecord)
     EXPECT_EQ(records[1].outputs, 0x09);
 }
 
+// The first answer after a failure writes code 4 even when no group and no output changed, with
+// the outputs read in the same query.
+TEST_F(CommTest, FirstAnswerAfterAFailureWritesCode4EvenWithoutAChange)
+{
+    const QString address = QStringLiteral("127.0.2.10");
+    sim::DeviceDescription quiet = richDevice(address);
+    quiet.alarms = 0;
+    quiet.valueAlarms = 0;
+    quiet.errors = 0;
+    quiet.customAlarms = 0;
+    startFleet({quiet});
+    shortTimeouts();
+    ASSERT_TRUE(options.outputsUsed());
+    const quint8 n = addDevice(address, 0, true);
+    link.QueryStatus(n, false);
+    ASSERT_EQ(stateLog(n).size(), 1u); // output 3 came on
+    link.QueryStatus(n, false);
+    ASSERT_EQ(stateLog(n).size(), 1u); // nothing changed, nothing written
+
+    fleet->setMisbehaviour(address, sim::Misbehaviour::Refuse);
+    link.QueryStatus(n, false);
+    ASSERT_EQ(table.stav(n).commState, core::CommFailedNew);
+    fleet->setMisbehaviour(address, sim::Misbehaviour::None);
+    const int eventsBefore = eventLines().size();
+    link.QueryStatus(n, false);
+
+    EXPECT_EQ(table.stav(n).commState, core::CommAnswered);
+    EXPECT_EQ(eventLines().size(), eventsBefore) << "no group changed";
+    EXPECT_EQ(fleet->received(address).count("GR"), 3);
+    const auto records = stateLog(n);
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[1].code, logs::slCommFail);
+    EXPECT_EQ(records[2].code, logs::slCommBack);
+    EXPECT_EQ(records[2].outputs, 0x08);
+
+    // Answering again is no comeback: nothing more is written.
+    link.QueryStatus(n, false);
+    EXPECT_EQ(stateLog(n).size(), 3u);
+}
+
 namespace {
 
 class ScriptedLogin : public comm::OutputSwitchUi {
