@@ -80,12 +80,13 @@ protected:
         ASSERT_TRUE(fleet->start(&error)) << error.toStdString();
     }
 
-    // Runs the tool in an empty working directory, with "." as the decimal separator.
-    QueryRun query(const QStringList& arguments)
+    // Runs the tool in an empty working directory, by default in the C locale ("." as the decimal
+    // separator).
+    QueryRun query(const QStringList& arguments, const QString& locale = QStringLiteral("C"))
     {
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+        env.insert(QStringLiteral("LC_ALL"), locale);
         p.setProcessEnvironment(env);
         p.setWorkingDirectory(workDir.path());
         p.start(QStringLiteral(QUODRA_TOOL_PATH), QStringList{QStringLiteral("query")} + arguments);
@@ -190,13 +191,17 @@ TEST_F(ToolQueryTest, DecimalsApplyToEveryNumberChannel)
     const QString address = QStringLiteral("127.0.30.3");
     startFleet({device(address)});
     struct Case {
+        const char* locale;
         const char* decimals;
         const char* channel0;
         const char* channel1;
     };
-    for (const Case& c : {Case{"0", "23", "2"}, Case{"3", "23.456", "1.500"}}) {
-        SCOPED_TRACE(c.decimals);
-        const QueryRun r = query({address, QStringLiteral("--decimals"), QLatin1String(c.decimals)});
+    // The decimal separator is the system's: a Czech system writes a comma.
+    for (const Case& c : {Case{"C", "0", "23", "2"}, Case{"C", "3", "23.456", "1.500"},
+                          Case{"cs_CZ.UTF-8", "3", "23,456", "1,500"}, Case{"cs_CZ.UTF-8", "0", "23", "2"}}) {
+        SCOPED_TRACE(std::string(c.locale) + " " + c.decimals);
+        const QueryRun r =
+            query({address, QStringLiteral("--decimals"), QLatin1String(c.decimals)}, QLatin1String(c.locale));
         ASSERT_EQ(r.exitCode, 0) << r.err.constData();
         const QJsonArray values = r.json.value(QStringLiteral("values")).toArray();
         EXPECT_EQ(values[0].toObject().value(QStringLiteral("text")).toString(), QLatin1String(c.channel0));
