@@ -1,6 +1,8 @@
 #include "core/code_page.h"
 #include "core/date_time.h"
 
+#include <QLocale>
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -67,6 +69,44 @@ TEST(DateTimeNumber, DayNumbers)
     for (const Case& c : cases)
         EXPECT_EQ(dayNumber(c.number), c.day) << c.number;
     EXPECT_EQ(dayNumberToDateTime(46367), 46367.0);
+}
+
+// The shared date-time text: the system's formats until the switch, then "dd.MM.yyyy" and
+// "hh:mm:ss" for the rest of the process; the time is left out when it is exactly midnight. The
+// switch cannot be undone, so this one test sees both halves.
+TEST(DateTimeText, SystemFormatsUntilTheSwitchThenFixedOnesAndMidnightShowsTheDateAlone)
+{
+    const QDate day(2026, 3, 5);
+    const QDateTime midnight(day, QTime(0, 0));
+    const QDateTime afternoon(day, QTime(14, 7, 9));
+    if (!DateTimeText::fixedFormats()) {
+        const QLocale system = QLocale::system();
+        const QString date = system.toString(day, system.dateFormat(QLocale::ShortFormat));
+        EXPECT_EQ(DateTimeText::date(day), date);
+        EXPECT_FALSE(DateTimeText::timeFormat().contains(QLatin1Char('t'))) << "no time zone in the text";
+        EXPECT_EQ(DateTimeText::dateTime(midnight), date);
+        EXPECT_EQ(DateTimeText::dateTime(afternoon), date + QLatin1Char(' ') + DateTimeText::time(afternoon.time()));
+    }
+
+    DateTimeText::useFixedFormats();
+    EXPECT_TRUE(DateTimeText::fixedFormats());
+    struct Case {
+        const char* name;
+        QString text;
+        QString expected;
+    } cases[] = {
+        {"date", DateTimeText::date(day), QStringLiteral("05.03.2026")},
+        {"time with leading zeros", DateTimeText::time(QTime(9, 5, 3)), QStringLiteral("09:05:03")},
+        {"afternoon", DateTimeText::dateTime(afternoon), QStringLiteral("05.03.2026 14:07:09")},
+        {"midnight: the date alone", DateTimeText::dateTime(midnight), QStringLiteral("05.03.2026")},
+        {"a second after midnight", DateTimeText::dateTime(QDateTime(day, QTime(0, 0, 1))),
+         QStringLiteral("05.03.2026 00:00:01")},
+        {"milliseconds do not count", DateTimeText::dateTime(QDateTime(day, QTime(0, 0, 0, 500))),
+         QStringLiteral("05.03.2026")},
+        {"date and time always", DateTimeText::dateAndTime(midnight), QStringLiteral("05.03.2026 00:00:00")},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.text, c.expected) << c.name;
 }
 
 TEST(CodePage, CzechLettersRoundTripInWindows1250)
