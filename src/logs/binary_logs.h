@@ -10,6 +10,7 @@
 #include <QMutex>
 #include <QString>
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -43,6 +44,14 @@ struct ValueLogRecord {
 };
 #pragma pack(pop)
 static_assert(sizeof(StateLogRecord) == 20);
+static_assert(offsetof(StateLogRecord, code) == 8);
+static_assert(offsetof(StateLogRecord, alarms) == 9);
+static_assert(offsetof(StateLogRecord, valueAlarms) == 10);
+static_assert(offsetof(StateLogRecord, customAlarms) == 12);
+static_assert(offsetof(StateLogRecord, errors) == 16);
+static_assert(offsetof(StateLogRecord, trapFlag) == 18);
+static_assert(offsetof(StateLogRecord, outputs) == 19);
+static_assert(offsetof(ValueLogRecord, value) == 8);
 static_assert(sizeof(ValueLogRecord) == 12);
 
 // File name stem of a device's logs: the address with "." as "_", then "_" and the port when the
