@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
+#include <QPainter>
 #include <QScopedValueRollback>
 #include <QToolBar>
 #include <QToolButton>
@@ -36,6 +37,49 @@ QString countWord()
 {
     return core::lookupConstant(QStringLiteral("hpocet")).value_or(QString());
 }
+
+// The filter mode of each state-filter button, in core::FilterButton order.
+constexpr std::array<int, core::kFilterButtonCount> kFilterModes{
+    1, 2, 3, 4, core::GridFilterState::kTrapMode, 5, 6, 7, 8};
+
+quint32 sumOf(const core::Summary& s, int button)
+{
+    switch (button) {
+    case core::fbAlarms:
+        return s.sumAlarms;
+    case core::fbCustomAlarms:
+        return s.sumCustomAlarms;
+    case core::fbValueAlarms:
+        return s.sumValueAlarms;
+    case core::fbErrors:
+        return s.sumErrors;
+    case core::fbTrap:
+        return s.sumTrap ? 1u : 0u;
+    case core::fbAlarmsChanged:
+        return s.sumAlarmsChanged;
+    case core::fbCustomAlarmsChanged:
+        return s.sumCustomAlarmsChanged;
+    case core::fbValueAlarmsChanged:
+        return s.sumValueAlarmsChanged;
+    case core::fbErrorsChanged:
+        return s.sumErrorsChanged;
+    default:
+        return 0;
+    }
+}
+
+// The small lamp above a filter button's caption.
+QIcon lampIcon(const QColor& colour)
+{
+    QPixmap pix(10, 10);
+    pix.fill(Qt::transparent);
+    QPainter p(&pix);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(0x40, 0x40, 0x40), 1));
+    p.setBrush(colour);
+    p.drawEllipse(QRectF(1, 1, 8, 8));
+    return QIcon(pix);
+}
 } // namespace
 
 struct DeviceGridPanel::Private {
@@ -44,6 +88,8 @@ struct DeviceGridPanel::Private {
     DeviceGridModel* model = nullptr;
     DeviceGridView* view = nullptr;
     QToolBar* toolBar = nullptr;
+    std::array<QAction*, core::kFilterButtonCount> filterButtons{};
+    core::Summary lastSummary;
     QMenu* valuesMenu = nullptr;
     std::array<QAction*, core::kValueCount> valueItems{};
     logs::EventLog* eventLog = nullptr;
@@ -87,6 +133,39 @@ DeviceGridPanel::DeviceGridPanel(core::DeviceTable& table, core::ConsoleOptions&
 
     d->toolBar = new QToolBar(QStringLiteral("Filtr"), body);
     d->toolBar->setObjectName(QStringLiteral("GridFilterBar"));
+    d->toolBar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    d->toolBar->setIconSize(QSize(10, 10));
+    // Nine state-filter buttons in one group: at most one is checked, a click on the checked one
+    // unchecks it. All start disabled; the summary enables them.
+    auto* filterGroup = new QActionGroup(d->toolBar);
+    filterGroup->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
+    const std::array<QString, core::kFilterButtonCount> captions{
+        QStringLiteral("A"), QStringLiteral("C"), QStringLiteral("V"), QStringLiteral("E"), QStringLiteral("T"),
+        QStringLiteral("A"), QStringLiteral("C"), QStringLiteral("V"), QStringLiteral("E")};
+    const std::array<QColor, core::kFilterButtonCount> lamps{kYellow, kYellow, kYellow, kFailedColour, kMagenta,
+                                                             kYellow, kYellow, kYellow, kFailedColour};
+    for (int b = 0; b < core::kFilterButtonCount; ++b) {
+        if (b == core::fbAlarms || b == core::fbAlarmsChanged) {
+            if (b == core::fbAlarmsChanged)
+                d->toolBar->addSeparator();
+            auto* label = new QLabel(b == core::fbAlarms ? QStringLiteral("Stav") : QStringLiteral("Změna"),
+                                     d->toolBar);
+            label->setContentsMargins(3, 0, 3, 0);
+            d->toolBar->addWidget(label);
+        }
+        QAction* button = d->toolBar->addAction(lampIcon(lamps[std::size_t(b)]), captions[std::size_t(b)]);
+        button->setObjectName(QStringLiteral("filterButton%1").arg(b));
+        button->setCheckable(true);
+        button->setEnabled(false);
+        filterGroup->addAction(button);
+        connect(button, &QAction::triggered, this, [this, b](bool checked) {
+            const quint32 mask = sumOf(d->lastSummary, b);
+            setStateFilter(checked ? kFilterModes[std::size_t(b)] : 0, checked ? mask : 0);
+            Q_EMIT summaryRequested();
+        });
+        d->filterButtons[std::size_t(b)] = button;
+    }
+    d->toolBar->addSeparator();
     d->valuesMenu = new QMenu(QStringLiteral("Hodnoty"), d->toolBar);
     for (int k = 0; k < core::kValueCount; ++k) {
         QAction* item = d->valuesMenu->addAction(QStringLiteral("Hodnota%1").arg(k + 1));
@@ -347,6 +426,25 @@ void DeviceGridPanel::ApplyGridFilter()
 void DeviceGridPanel::setStateFilter(int mode, quint32 mask)
 {
     d->model->setStateFilter(mode, mask);
+}
+
+void DeviceGridPanel::applySummary(const core::Summary& summary)
+{
+    d->lastSummary = summary;
+    const auto states = summary.filterButtons();
+    for (int b = 0; b < core::kFilterButtonCount; ++b) {
+        QAction* button = d->filterButtons[std::size_t(b)];
+        button->setEnabled(states[std::size_t(b)].enabled);
+        if (states[std::size_t(b)].forceUnchecked && button->isChecked()) {
+            button->setChecked(false);
+            setStateFilter(0, 0);
+        }
+    }
+}
+
+QAction* DeviceGridPanel::filterButton(int button) const
+{
+    return button >= 0 && button < core::kFilterButtonCount ? d->filterButtons[std::size_t(button)] : nullptr;
 }
 
 const core::GridFilterState& DeviceGridPanel::filterState() const

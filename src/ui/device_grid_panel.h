@@ -12,6 +12,7 @@
 
 #include <memory>
 
+class QAction;
 class QMainWindow;
 class QMenu;
 class QToolBar;
@@ -19,6 +20,7 @@ class QToolBar;
 namespace quodra::core {
 class ConsoleOptions;
 struct Settings;
+struct Summary;
 } // namespace quodra::core
 
 namespace quodra::logs {
@@ -55,6 +57,12 @@ public:
     void ApplyGridFilter();
     // State filter of the filter toolbar: 0 none, 1..8 a masked filter, 9 the trap filter.
     void setStateFilter(int mode, quint32 mask);
+    // The nine state-filter buttons after a summary: each is enabled while its sum is not zero
+    // and loses its check when the sum is zero (the filter then goes off). A click on a button
+    // filters by the sums of the last summary given here.
+    void applySummary(const core::Summary& summary);
+    // The button of a core::FilterButton ("Stav" A, C, V, E, T, then "Změna" A, C, V, E).
+    QAction* filterButton(int button) const;
     const core::GridFilterState& filterState() const;
     bool hasHiddenRows() const;
 

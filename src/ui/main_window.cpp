@@ -213,12 +213,16 @@ void MainWindow::connectWidgets()
     connect(m_toolbar->saveList, &QAction::triggered, this, &MainWindow::saveDeviceListNow);
     connect(m_toolbar->startNormal, &QAction::toggled, this, &MainWindow::onormClick);
     connect(m_toolbar->startMinimised, &QAction::toggled, this, &MainWindow::ominClick);
-    connect(m_toolbar->showGridPanel, &QAction::toggled, m_gridPanel, &QWidget::setVisible);
+    connect(m_toolbar->showGridPanel, &QAction::toggled, this, [this](bool on) {
+        m_gridPanel->setVisible(on);
+        updateCaption();
+    });
     connect(m_gridPanel, &QDockWidget::visibilityChanged, this, [this](bool) {
         if (!isVisible() || m_destroyed)
             return;
         const QSignalBlocker block(m_toolbar->showGridPanel);
         m_toolbar->showGridPanel->setChecked(!m_gridPanel->isHidden());
+        updateCaption();
     });
     connect(m_toolbar->showStatusBar, &QAction::toggled, m_status, &QWidget::setVisible);
 
@@ -252,6 +256,7 @@ void MainWindow::connectWidgets()
     connect(m_gridPanel, &DeviceGridPanel::logViewerRequested, this, notYet);
     connect(m_gridPanel, &DeviceGridPanel::thermostatRequested, this, notYet);
     connect(m_gridPanel, &DeviceGridPanel::graphChannelRequested, this, notYet);
+    connect(m_toolbar->resetEth, &QAction::triggered, this, notYet);
 
     // Tray.
     connect(m_tray, &TrayController::showRequested, this, &MainWindow::showMainWindow);
@@ -419,6 +424,7 @@ void MainWindow::UpdateSummary()
         QApplication::setWindowIcon(trayImage(s.trayImage));
     }
     m_status->setTagText(s.tagText());
+    m_gridPanel->applySummary(s);
     m_gridPanel->ApplyGridFilter();
 }
 
@@ -433,7 +439,22 @@ void MainWindow::ShowDevicePanels(quint8 device)
         return;
     m_table.setSelectedDevice(device);
     m_deviceView->showDevice(m_table.snapshot(device));
-    setWindowTitle(kCaption);
+    updateCaption();
+}
+
+// With the device list shown the caption is the program's name; with it hidden the caption names
+// the selected device, the only one the window then shows.
+void MainWindow::updateCaption()
+{
+    if (!m_gridPanel->isHidden()) {
+        setWindowTitle(kCaption);
+        return;
+    }
+    const core::Tkonfig k = m_table.konfig(m_table.selectedDevice());
+    QString caption = (kCaption + QStringLiteral(": ") + k.ipAddress.text()).left(63);
+    if (!k.popis.isEmpty())
+        caption += QStringLiteral(" - ") + k.popis.text();
+    setWindowTitle(caption);
 }
 
 void MainWindow::runInteractive(std::function<void()> job)

@@ -58,6 +58,7 @@ public:
     void Timer1Timer();
     void UpdateSummary();
     void ShowDevicePanels(quint8 device);
+    void updateCaption();
 
     // Read-outs for tests and the screenshot option.
     MainStatusBar* statusBarPanels() const { return m_status; }

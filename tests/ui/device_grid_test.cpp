@@ -1,6 +1,7 @@
 #include "core/console_options.h"
 #include "core/device_table.h"
 #include "core/settings.h"
+#include "core/summary.h"
 #include "logs/binary_logs.h"
 #include "logs/event_log.h"
 #include "ui/device_grid_model.h"
@@ -297,6 +298,69 @@ TEST_F(GridTest, FilteredRowsMapToTheirDevices)
             item->text() != QStringLiteral("Klimo6")) {
             EXPECT_TRUE(item->isEnabled()) << item->text().toStdString();
         }
+}
+
+// The state-filter buttons as the window drives them: the summary enables them by their sums, a
+// click filters by the sum of that moment, and a sum that drops to zero unchecks the button.
+TEST_F(GridTest, StateFilterButtonsFollowTheSummary)
+{
+    addMany(4);
+    change(2, [](core::Tkonfig&, core::Tstav& s) { s.alarms = 0x01; });
+    change(3, [](core::Tkonfig&, core::Tstav& s) {
+        s.alarms = 0x04;
+        s.trapFlag = 1;
+    });
+    panel.FillGrid();
+    // What the main window's UpdateSummary does with the aggregate.
+    QObject::connect(&panel, &ui::DeviceGridPanel::summaryRequested, &panel, [this] {
+        panel.applySummary(core::UpdateSummary(table));
+        panel.ApplyGridFilter();
+    });
+    for (int b = 0; b < core::kFilterButtonCount; ++b)
+        EXPECT_FALSE(panel.filterButton(b)->isEnabled()) << "all start disabled, button " << b;
+    panel.applySummary(core::UpdateSummary(table));
+    panel.ApplyGridFilter();
+
+    struct Case {
+        int button;
+        bool enabled;
+    } cases[] = {{core::fbAlarms, true},         {core::fbCustomAlarms, false},
+                 {core::fbValueAlarms, false},   {core::fbErrors, false},
+                 {core::fbTrap, true},           {core::fbAlarmsChanged, false},
+                 {core::fbErrorsChanged, false}};
+    for (const Case& c : cases)
+        EXPECT_EQ(panel.filterButton(c.button)->isEnabled(), c.enabled) << "button " << c.button;
+
+    panel.filterButton(core::fbAlarms)->trigger();
+    EXPECT_EQ(panel.filterState().stateMode, 1);
+    EXPECT_EQ(panel.filterState().mask, 0x05u) << "the mask is the sum at the click";
+    ASSERT_EQ(model().rowCount(), 2);
+    EXPECT_EQ(model().deviceAt(0), 2);
+    EXPECT_EQ(model().deviceAt(1), 3);
+
+    // The trap button takes over: one group, one checked button.
+    panel.filterButton(core::fbTrap)->trigger();
+    EXPECT_FALSE(panel.filterButton(core::fbAlarms)->isChecked());
+    EXPECT_EQ(panel.filterState().stateMode, core::GridFilterState::kTrapMode);
+    ASSERT_EQ(model().rowCount(), 1);
+    EXPECT_EQ(model().deviceAt(0), 3);
+
+    // A click on the checked button unchecks it and shows every row.
+    panel.filterButton(core::fbTrap)->trigger();
+    EXPECT_EQ(panel.filterState().stateMode, 0);
+    EXPECT_EQ(model().rowCount(), 4);
+
+    // The alarms go away while the alarm filter is on: the button loses check and filter.
+    panel.filterButton(core::fbAlarms)->trigger();
+    ASSERT_EQ(model().rowCount(), 2);
+    change(2, [](core::Tkonfig&, core::Tstav& s) { s.alarms = 0; });
+    change(3, [](core::Tkonfig&, core::Tstav& s) { s.alarms = 0; });
+    panel.applySummary(core::UpdateSummary(table));
+    panel.ApplyGridFilter();
+    EXPECT_FALSE(panel.filterButton(core::fbAlarms)->isChecked());
+    EXPECT_FALSE(panel.filterButton(core::fbAlarms)->isEnabled());
+    EXPECT_EQ(panel.filterState().stateMode, 0);
+    EXPECT_EQ(model().rowCount(), 4);
 }
 
 TEST_F(GridTest, RefreshesWithoutRowChangesKeepAnOpenEditor)

@@ -24,8 +24,9 @@ TEST_P(AddressEditTest, SplitsAddressAndPort)
     EXPECT_EQ(e.ok(), c.error.isEmpty());
     // The address part counts even when the port is not a number.
     EXPECT_EQ(e.address, c.address);
-    if (e.ok())
+    if (e.ok()) {
         EXPECT_EQ(e.port, c.port);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
