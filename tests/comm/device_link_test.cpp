@@ -168,6 +168,23 @@ TEST_F(CommTest, TextsReadEveryRegisterRowAndCustomNamesByMask)
     EXPECT_EQ(reads.mid(0, expected.size()), expected);
     EXPECT_EQ(fleet->received(address).count("XR", 0), reads.size()); // texts always over TCP
 
+    // Each name is read at the address and with the count of its own table entry.
+    comm::FrameExchange ex(k, core::Transport::Tcp, link.timeouts, nullptr);
+    ASSERT_TRUE(ex.openTcp());
+    ASSERT_TRUE(ex.request('X', 'R', 0, QByteArray("\xDD\x0A\x50", 3))); // 80 bytes from 2781
+    const QByteArray nameTable = ex.frameBuffer.data;
+    ASSERT_EQ(nameTable.size(), 80);
+    QList<QByteArray> nameReads;
+    for (const sim::SimRequest& r : fleet->received(address).requests)
+        if (r.command == "XR")
+            nameReads << r.data;
+    nameReads = nameReads.mid(expected.size(), 2);
+    ASSERT_EQ(nameReads.size(), 2);
+    for (int i = 0; i < 2; ++i) {
+        const int entry = 5 * (2 * i); // custom alarms 0 and 2
+        EXPECT_EQ(nameReads[i], nameTable.mid(entry, 2) + nameTable.mid(entry + 3, 1)) << i;
+    }
+
     // Memo: every alarm text, value name and unit as one line.
     EXPECT_EQ(observer.memo.size(), 8 + 8 + 16 + 16);
     EXPECT_TRUE(observer.memo.contains(QStringLiteral("Poplach 3")));
