@@ -461,9 +461,11 @@ TEST_F(CommTest, RefusedLoginForgetsThePasswordAndSwitchesNothing)
     EXPECT_FALSE(r.logins[0].accepted);
     // User name in bytes 0-8, password in 9-17, each ended by a zero byte and padded with zeros.
     ASSERT_EQ(r.count("IA"), 1);
-    for (const sim::SimRequest& request : r.requests)
-        if (request.command == "IA")
+    for (const sim::SimRequest& request : r.requests) {
+        if (request.command == "IA") {
             EXPECT_EQ(request.data, QByteArray("admin\0\0\0\0spatne\0\0\0", 18));
+        }
+    }
     EXPECT_TRUE(r.switches.isEmpty());
     EXPECT_TRUE(stateLog(n).empty());
 
