@@ -535,8 +535,13 @@ void DeviceLink::queryOutputsLocked(FrameExchange* open, DeviceId id, bool ping,
     const bool ok = ex->request('G', 'R');
     if (ex->protocol() == core::Transport::Tcp)
         ex->closeTcp();
-    if (!ok)
+    if (!ok) {
+        // On its own (outputs dialog, after a switch) a failed read means the device is gone, as
+        // a refused connection does; inside a status query the device has just answered.
+        if (!open)
+            markUnreachable(id, interactive, false);
         return;
+    }
     const QByteArray data = ex->frameBuffer.data;
     const int count = data.size() < 5 ? 0 : int((data.size() - 2) / 3);
     const bool landed = m_table.modifyById(id, [&](Tkonfig& c, Tstav& s) {

@@ -8,8 +8,9 @@
 // when the device was deleted. Events and log records name the device being read.
 //
 // A device that refuses the connection, does not connect in time, or fails its status or values
-// exchange counts as unreachable exactly like a failed ping: "<STATUS> <C_ERR> = 1" and state-log
-// code 3 on the first failure, commState 3 (poll) or 4 (interactive), red mark when interactive.
+// exchange (or its outputs exchange when the outputs are read on their own) counts as unreachable
+// exactly like a failed ping: "<STATUS> <C_ERR> = 1" and state-log code 3 on the first failure,
+// commState 3 (poll) or 4 (interactive), red mark when interactive.
 
 #include "comm/comm_observer.h"
 #include "comm/frame_exchange.h"

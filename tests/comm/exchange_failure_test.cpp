@@ -429,3 +429,63 @@ TEST_F(CommTest, ValuesAndOutputsOutsideTheDataModelAreIgnored)
     for (int i : {0, 1, 3, 4, 5})
         EXPECT_EQ(k.outputMode[i], 0) << i;
 }
+
+// The outputs read on its own (the outputs dialog, after a switch): a device that refuses or fails
+// the exchange is unreachable like a failed ping; the change masks stay. Inside a status query a
+// failed outputs read changes nothing, since the device has just answered.
+TEST_F(CommTest, OutputsReadOnItsOwnFailsLikeAFailedPing)
+{
+    struct Case {
+        const char* name;
+        QString address;
+        core::Transport transport;
+        sim::Misbehaviour misbehaviour;
+    };
+    const Case cases[] = {
+        {"refused", QStringLiteral("127.0.6.20"), core::Transport::Tcp, sim::Misbehaviour::Refuse},
+        {"closed mid-frame", QStringLiteral("127.0.6.21"), core::Transport::Tcp, sim::Misbehaviour::CloseMidFrame},
+        {"silent over UDP", QStringLiteral("127.0.6.22"), core::Transport::Udp, sim::Misbehaviour::Silent},
+    };
+    QList<sim::DeviceDescription> devices;
+    for (const Case& c : cases)
+        devices << richDevice(c.address);
+    startFleet(devices);
+    shortTimeouts(kShortMs);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        options.setProtocol(c.transport);
+        const quint8 n = addDevice(c.address, 0, true);
+        const core::DeviceId id = table.idOf(n);
+        link.QueryStatus(n, false);
+        ASSERT_EQ(table.stav(n).commState, core::CommAnswered);
+        table.modify(n, [](core::Tkonfig&, core::Tstav& s) { s.alarmsChanged = 0x11; });
+
+        // Within a status query: the device answered, nothing is marked.
+        fleet->setMisbehaviour(c.address, c.misbehaviour == sim::Misbehaviour::Refuse
+                                              ? sim::Misbehaviour::CloseMidFrame
+                                              : c.misbehaviour,
+                               0, "GR");
+        link.QueryStatus(n, false);
+        EXPECT_EQ(table.stav(n).commState, core::CommAnswered);
+        EXPECT_EQ(table.stav(n).alarms, 5);
+        EXPECT_EQ(stateLog(n).size(), 1u);
+
+        fleet->setMisbehaviour(c.address, c.misbehaviour, 0, c.misbehaviour == sim::Misbehaviour::Refuse ? "" : "GR");
+        observer.marks.clear();
+        link.QueryOutputs(n, false, true);
+        link.QueryOutputs(n, false, true);
+        const core::Tstav s = table.stav(n);
+        EXPECT_EQ(s.commState, core::CommFailed);
+        EXPECT_EQ(s.alarms, 0);
+        EXPECT_EQ(s.alarmsChanged, 0x11);
+        EXPECT_EQ(s.outputState[3], 1) << "a failed read keeps the last known outputs";
+        EXPECT_EQ(eventsWith(c.address + QStringLiteral(" <STATUS> <C_ERR> = 1")).size(), 1);
+        const auto records = stateLog(n);
+        ASSERT_EQ(records.size(), 2u);
+        EXPECT_EQ(records[1].code, logs::slCommFail);
+        ASSERT_FALSE(observer.marks.empty());
+        EXPECT_EQ(observer.marks.back(), std::make_pair(id, comm::GridMark::Failed));
+        for (const auto& m : observer.marks)
+            EXPECT_NE(m.second, comm::GridMark::Answered);
+    }
+}
