@@ -443,7 +443,8 @@ TEST_F(CommTest, OutputsReadOnItsOwnFailsLikeAFailedPing)
     };
     const Case cases[] = {
         {"refused", QStringLiteral("127.0.6.20"), core::Transport::Tcp, sim::Misbehaviour::Refuse},
-        {"closed mid-frame", QStringLiteral("127.0.6.21"), core::Transport::Tcp, sim::Misbehaviour::CloseMidFrame},
+        {"closed mid-frame", QStringLiteral("127.0.6.21"), core::Transport::Tcp,
+         sim::Misbehaviour::CloseMidFrame},
         {"silent over UDP", QStringLiteral("127.0.6.22"), core::Transport::Udp, sim::Misbehaviour::Silent},
     };
     QList<sim::DeviceDescription> devices;
@@ -461,16 +462,17 @@ TEST_F(CommTest, OutputsReadOnItsOwnFailsLikeAFailedPing)
         table.modify(n, [](core::Tkonfig&, core::Tstav& s) { s.alarmsChanged = 0x11; });
 
         // Within a status query: the device answered, nothing is marked.
-        fleet->setMisbehaviour(c.address, c.misbehaviour == sim::Misbehaviour::Refuse
-                                              ? sim::Misbehaviour::CloseMidFrame
-                                              : c.misbehaviour,
+        fleet->setMisbehaviour(c.address,
+                               c.misbehaviour == sim::Misbehaviour::Refuse ? sim::Misbehaviour::CloseMidFrame
+                                                                           : c.misbehaviour,
                                0, "GR");
         link.QueryStatus(n, false);
         EXPECT_EQ(table.stav(n).commState, core::CommAnswered);
         EXPECT_EQ(table.stav(n).alarms, 5);
         EXPECT_EQ(stateLog(n).size(), 1u);
 
-        fleet->setMisbehaviour(c.address, c.misbehaviour, 0, c.misbehaviour == sim::Misbehaviour::Refuse ? "" : "GR");
+        fleet->setMisbehaviour(c.address, c.misbehaviour, 0,
+                               c.misbehaviour == sim::Misbehaviour::Refuse ? "" : "GR");
         observer.marks.clear();
         link.QueryOutputs(n, false, true);
         link.QueryOutputs(n, false, true);

@@ -85,7 +85,8 @@ TEST(DateTimeText, SystemFormatsUntilTheSwitchThenFixedOnesAndMidnightShowsTheDa
         EXPECT_EQ(DateTimeText::date(day), date);
         EXPECT_FALSE(DateTimeText::timeFormat().contains(QLatin1Char('t'))) << "no time zone in the text";
         EXPECT_EQ(DateTimeText::dateTime(midnight), date);
-        EXPECT_EQ(DateTimeText::dateTime(afternoon), date + QLatin1Char(' ') + DateTimeText::time(afternoon.time()));
+        EXPECT_EQ(DateTimeText::dateTime(afternoon),
+                  date + QLatin1Char(' ') + DateTimeText::time(afternoon.time()));
     }
 
     DateTimeText::useFixedFormats();

@@ -200,8 +200,8 @@ TEST_F(ToolQueryTest, DecimalsApplyToEveryNumberChannel)
     for (const Case& c : {Case{"C", "0", "23", "2"}, Case{"C", "3", "23.456", "1.500"},
                           Case{"cs_CZ.UTF-8", "3", "23,456", "1,500"}, Case{"cs_CZ.UTF-8", "0", "23", "2"}}) {
         SCOPED_TRACE(std::string(c.locale) + " " + c.decimals);
-        const QueryRun r =
-            query({address, QStringLiteral("--decimals"), QLatin1String(c.decimals)}, QLatin1String(c.locale));
+        const QueryRun r = query({address, QStringLiteral("--decimals"), QLatin1String(c.decimals)},
+                                 QLatin1String(c.locale));
         ASSERT_EQ(r.exitCode, 0) << r.err.constData();
         const QJsonArray values = r.json.value(QStringLiteral("values")).toArray();
         EXPECT_EQ(values[0].toObject().value(QStringLiteral("text")).toString(), QLatin1String(c.channel0));
