@@ -805,7 +805,11 @@ std::optional<DeviceDescription> SimFleet::device(const QString& address) const
     const int i = m_impl->find(address);
     if (i < 0)
         return std::nullopt;
-    return m_impl->states[size_t(i)].desc;
+    // The channels get a list of their own: the tick changes values in place on the fleet's
+    // thread, and a list shared with the caller's copy would be read and written without a lock.
+    DeviceDescription copy = m_impl->states[size_t(i)].desc;
+    copy.channels.detach();
+    return copy;
 }
 
 SimReceived SimFleet::received(const QString& address) const
