@@ -26,7 +26,16 @@ PollThread::PollThread(core::DeviceTable& table, core::PollCycle& cycle, std::fu
 
 PollThread::~PollThread()
 {
+    join();
+}
+
+void PollThread::join()
+{
     stop();
+    if (isRunning() || isFinished()) { // started once
+        std::unique_lock lock(m_mutex);
+        m_wake.wait(lock, [this] { return m_finished; });
+    }
     wait();
 }
 
@@ -93,6 +102,14 @@ void PollThread::runPass()
 }
 
 void PollThread::run()
+{
+    loop();
+    std::unique_lock lock(m_mutex);
+    m_finished = true;
+    m_wake.notify_all();
+}
+
+void PollThread::loop()
 {
     while (!m_stop.load()) {
         std::function<void()> job;

@@ -34,6 +34,10 @@ public:
 
     // Ends the loop after the device being queried; pending jobs are dropped. Returns at once.
     void stop();
+    // stop(), then waits until the loop has ended and the thread is gone. The end of the loop is
+    // handed over through the thread's own mutex, so everything the loop did is visible (also
+    // to a thread sanitizer) before the caller goes on to destroy what the loop used.
+    void join();
     bool stopping() const { return m_stop.load(); }
     // Wakes the idle loop (the timer has just set pollRequest).
     void wake();
@@ -53,6 +57,7 @@ protected:
     void run() override;
 
 private:
+    void loop();
     void runPass();
 
     core::DeviceTable& m_table;
@@ -64,6 +69,7 @@ private:
     std::condition_variable m_wake;
     std::deque<std::function<void()>> m_jobs;
     bool m_woken = false;
+    bool m_finished = false; // the loop has ended (under m_mutex)
 };
 
 } // namespace quodra::comm

@@ -165,6 +165,8 @@ void MainWindow::buildWidgets()
     m_memo->setMinimumWidth(140);
     m_memoDock->setWidget(m_memo);
     addDockWidget(Qt::RightDockWidgetArea, m_memoDock);
+    // A narrow strip at the right edge; the main area keeps the room.
+    resizeDocks({m_memoDock}, {170}, Qt::Horizontal);
 }
 
 void MainWindow::connectWidgets()
@@ -550,7 +552,7 @@ void MainWindow::FormDestroy()
         if (QGuiApplication::platformName() != QLatin1String("offscreen"))
             box.exec();
     }
-    m_pollThread->wait();
+    m_pollThread->join();
 }
 
 } // namespace quodra::ui
