@@ -13,7 +13,11 @@ if cmake --build "$build" --target help | grep -q '^bench_logs'; then
   targets="$targets bench_logs"
 fi
 cmake --build "$build" -j2 --target $targets
-"$build/bench/bench_poll" "$@"
+# Pinned to one core: on a 2-core machine an unpinned run sometimes puts a server thread on the
+# other core for the whole run, and its figures move tenfold.
+pin=""
+command -v taskset >/dev/null && [ "$(nproc)" -gt 1 ] && pin="taskset -c 1"
+$pin "$build/bench/bench_poll" "$@"
 if [ -x "$build/bench/bench_logs" ]; then
   "$build/bench/bench_logs" --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
 fi

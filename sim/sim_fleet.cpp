@@ -47,6 +47,13 @@ constexpr int kOversizedLength = 2000;
 constexpr int kGarbageAnnounced = 50;
 constexpr int kGarbageDatagram = 150;
 
+// Drops the older half of a record list that reached its limit.
+template <class T> void keepRecent(QList<T>& list)
+{
+    if (list.size() >= SimReceived::kKeptRequests)
+        list.remove(0, list.size() / 2);
+}
+
 struct DeviceState {
     DeviceDescription desc;
     Misbehaviour misbehaviour = Misbehaviour::None;
@@ -568,10 +575,12 @@ void FleetNetwork::handle(int device, const comm::DeviceFrame& frame, Connection
         DeviceState& s = m_impl->states[size_t(device)];
         if (s.misbehaviour == Misbehaviour::Refuse)
             return;
+        keepRecent(s.received.requests);
         s.received.requests.append({command, frame.parameter, frame.data, udp});
         if (command == "IA") {
             const LoginData login = decodeLogin(frame.data);
             const bool accepted = loginMatches(s.desc, login);
+            keepRecent(s.received.logins);
             s.received.logins.append({login.user, login.password, accepted});
             if (connection)
                 connection->loggedIn = accepted;
@@ -582,6 +591,7 @@ void FleetNetwork::handle(int device, const comm::DeviceFrame& frame, Connection
                 connection && connection->loggedIn && k < 6 && s.desc.outputs[size_t(k)].present;
             if (applied)
                 s.desc.outputs[size_t(k)].on = on;
+            keepRecent(s.received.switches);
             s.received.switches.append({k, on, applied});
         }
         reply = buildReply(s.desc, frame, udp ? comm::kMaxUdpDatagram : 0);

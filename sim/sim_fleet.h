@@ -63,8 +63,11 @@ struct SimSwitch {
     bool applied = false; // false: no accepted login on that connection, UDP, or bad index
 };
 
-// What one device received since start (or clearReceived).
+// What one device received since start (or clearReceived). A long-running fleet keeps the most
+// recent kKeptRequests entries of each list, so its memory stays bounded.
 struct SimReceived {
+    static constexpr int kKeptRequests = 20000;
+
     QList<SimRequest> requests; // in order of arrival, both transports
     QList<SimLogin> logins;
     QList<SimSwitch> switches;

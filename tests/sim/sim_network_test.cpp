@@ -224,3 +224,29 @@ TEST(SimNetwork, AddressThatIsNotAnIpv4AddressIsAClearStartError)
     EXPECT_FALSE(fleet.isRunning());
     EXPECT_EQ(error, QStringLiteral("127.0.1 TCP 9760: not an IPv4 address"));
 }
+
+TEST(SimNetwork, ALongRunKeepsOnlyTheMostRecentRequests)
+{
+    const char* addr = "127.0.1.54";
+    SimFleet fleet({deviceAt(addr)});
+    QString error;
+    ASSERT_TRUE(fleet.start(&error)) << error.toStdString();
+    RawConnection c(addr);
+    ASSERT_TRUE(c.connected());
+    const int total = SimReceived::kKeptRequests + 1000;
+    QByteArray many;
+    for (int i = 0; i < total - 1; ++i)
+        many += request("GS");
+    many += request("GR"); // the last one sent
+    ASSERT_TRUE(c.send(many));
+    c.shutdownWrite();
+    bool closed = false;
+    const QByteArray stream = c.readToEnd(&closed);
+    const QList<QByteArray> replies = frameLetters(stream);
+    ASSERT_EQ(replies.size(), total);
+    EXPECT_EQ(replies.last(), QByteArray("GR"));
+    const SimReceived got = fleet.received(QString::fromLatin1(addr));
+    EXPECT_LT(got.requests.size(), SimReceived::kKeptRequests);
+    EXPECT_GT(got.requests.size(), SimReceived::kKeptRequests / 4);
+    EXPECT_EQ(got.requests.last().command, QByteArray("GR"));
+}
