@@ -76,3 +76,69 @@ TEST(MainWindowInProcess, CountdownPollsAndShowsTheDeadDeviceRed)
     ASSERT_TRUE(saved);
     EXPECT_EQ(saved->size(), 2u);
 }
+
+// The start modes decide what closing the window does: with "Spustit normálně" it ends the run,
+// with "Spustit minimalizovaně" it only hides the window (here, without a system tray, it
+// minimises it, so the window stays reachable). One of the two is always checked, and the choice
+// is written back at the end.
+TEST(MainWindowInProcess, StartModesDecideWhatClosingDoes)
+{
+    ensureApp();
+    Console dir;
+    ASSERT_TRUE(dir.writeIni("[Nastaveni]\r\nperioda_val=0\r\n"));
+    ui::MainWindow window(dir.dir());
+    auto* normal = window.findChild<QAction*>(QStringLiteral("onorm"));
+    auto* minimised = window.findChild<QAction*>(QStringLiteral("omin"));
+    ASSERT_NE(normal, nullptr);
+    ASSERT_NE(minimised, nullptr);
+    EXPECT_TRUE(normal->isChecked());
+    EXPECT_FALSE(minimised->isChecked());
+
+    window.showAtStart();
+    ASSERT_TRUE(window.isVisible());
+    minimised->trigger();
+    EXPECT_TRUE(minimised->isChecked());
+    EXPECT_FALSE(normal->isChecked());
+    minimised->trigger(); // a click on the checked mode leaves it checked
+    EXPECT_TRUE(minimised->isChecked());
+    EXPECT_FALSE(window.close()) << "closing only hides the console";
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(window.isMinimized() || !window.isVisible());
+
+    normal->trigger();
+    EXPECT_TRUE(normal->isChecked());
+    EXPECT_FALSE(minimised->isChecked());
+    window.showMainWindow();
+    EXPECT_FALSE(window.isMinimized());
+    EXPECT_TRUE(window.close()) << "closing ends the run";
+
+    window.FormDestroy();
+    const QByteArray ini = readAll(dir.file(QStringLiteral("Quodra_st.ini")));
+    EXPECT_TRUE(ini.contains("onorm_ch=1\n")) << ini.constData();
+    EXPECT_TRUE(ini.contains("omin_ch=0\n")) << ini.constData();
+}
+
+// The caption is the program's name while the device list is shown; hidden from the view menu, the
+// caption names the selected device instead.
+TEST(MainWindowInProcess, CaptionNamesTheDeviceWhileTheListIsHidden)
+{
+    ensureApp();
+    Console dir;
+    core::Tkonfig k = device("127.0.20.51", false, false);
+    k.popis.setText(QStringLiteral("Kotelna"));
+    ASSERT_TRUE(dir.writeDevices({k, device("127.0.20.52", false, false)}));
+    ui::MainWindow window(dir.dir());
+    window.show();
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Quodra.01.2"));
+    auto* showList = window.findChild<QAction*>(QStringLiteral("panelAdres"));
+    ASSERT_NE(showList, nullptr);
+    showList->trigger();
+    EXPECT_TRUE(window.gridPanel()->isHidden());
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Quodra.01.2: 127.0.20.51 - Kotelna"));
+    window.ShowDevicePanels(2);
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Quodra.01.2: 127.0.20.52"));
+    showList->trigger();
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Quodra.01.2"));
+    window.FormDestroy();
+    EXPECT_TRUE(readAll(dir.file(QStringLiteral("Quodra_st.ini"))).contains("gridpanel_vis=1\n"));
+}
