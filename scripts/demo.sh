@@ -21,8 +21,9 @@ fleet="$root/sim/demo_fleet.json"
 # 127.0.0.99: nothing answers there, so one device shows red.
 "$build/src/tool/quodra-tool" demo-list "$fleet" "$dir/Quodra_st.eth" 127.0.0.99
 if [ ! -f "$dir/Quodra_st.ini" ]; then
-  # Period 5 s, event log on, the side memo shown, a grid wide enough for its columns.
-  printf '[Nastaveni]\r\nperioda_val=5\r\nwlog_ch=1\r\npanel2_vis=1\r\nGrid_dcw=600\r\n[Form]\r\nWidth=1260\r\nHeight=720\r\n' \
+  # Period 5 s, event log on, the side memo shown, the first two value columns shown with the
+  # names device 1 gives them, a grid wide enough for its columns.
+  printf '[Nastaveni]\r\nperioda_val=5\r\nwlog_ch=1\r\npanel2_vis=1\r\nGrid_dcw=640\r\nGrid_cw3=150\r\nGrid_cw11=72\r\nGrid_hd0=Teplota vody\r\nGrid_cw12=72\r\nGrid_hd1=Příkon kotle\r\n[Form]\r\nWidth=1260\r\nHeight=720\r\n' \
     >"$dir/Quodra_st.ini"
 fi
 
