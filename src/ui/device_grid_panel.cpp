@@ -39,8 +39,8 @@ QString countWord()
 }
 
 // The filter mode of each state-filter button, in core::FilterButton order.
-constexpr std::array<int, core::kFilterButtonCount> kFilterModes{
-    1, 2, 3, 4, core::GridFilterState::kTrapMode, 5, 6, 7, 8};
+constexpr std::array<int, core::kFilterButtonCount> kFilterModes{1, 2, 3, 4, core::GridFilterState::kTrapMode,
+                                                                 5, 6, 7, 8};
 
 quint32 sumOf(const core::Summary& s, int button)
 {
@@ -140,10 +140,11 @@ DeviceGridPanel::DeviceGridPanel(core::DeviceTable& table, core::ConsoleOptions&
     auto* filterGroup = new QActionGroup(d->toolBar);
     filterGroup->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
     const std::array<QString, core::kFilterButtonCount> captions{
-        QStringLiteral("A"), QStringLiteral("C"), QStringLiteral("V"), QStringLiteral("E"), QStringLiteral("T"),
-        QStringLiteral("A"), QStringLiteral("C"), QStringLiteral("V"), QStringLiteral("E")};
-    const std::array<QColor, core::kFilterButtonCount> lamps{kYellow, kYellow, kYellow, kFailedColour, kMagenta,
-                                                             kYellow, kYellow, kYellow, kFailedColour};
+        QStringLiteral("A"), QStringLiteral("C"), QStringLiteral("V"),
+        QStringLiteral("E"), QStringLiteral("T"), QStringLiteral("A"),
+        QStringLiteral("C"), QStringLiteral("V"), QStringLiteral("E")};
+    const std::array<QColor, core::kFilterButtonCount> lamps{
+        kYellow, kYellow, kYellow, kFailedColour, kMagenta, kYellow, kYellow, kYellow, kFailedColour};
     for (int b = 0; b < core::kFilterButtonCount; ++b) {
         if (b == core::fbAlarms || b == core::fbAlarmsChanged) {
             if (b == core::fbAlarmsChanged)

@@ -1,12 +1,40 @@
 #include "ui/main_status_bar.h"
 
 #include <QMouseEvent>
+#include <QPainter>
+#include <QPixmap>
 
 namespace quodra::ui {
 
+namespace {
+// The console's cursor 6: a hand-drawn pause sign (two bars in a circle) that tells the label can
+// stop and restart the countdown.
+QCursor pauseCursor()
+{
+    static const QCursor cursor = [] {
+        QPixmap pix(32, 32);
+        pix.fill(Qt::transparent);
+        QPainter p(&pix);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(QPen(Qt::white, 2));
+        p.setBrush(QColor(0x20, 0x20, 0x20));
+        p.drawEllipse(QRectF(2, 2, 20, 20));
+        p.setPen(Qt::NoPen);
+        p.setBrush(Qt::white);
+        p.drawRect(QRectF(8, 7, 3, 10));
+        p.drawRect(QRectF(13, 7, 3, 10));
+        return QCursor(pix, 12, 12);
+    }();
+    return cursor;
+}
+} // namespace
+
 void CountdownLabel::setCountdownRunning(bool running)
 {
-    setCursor(running ? Qt::PointingHandCursor : Qt::ArrowCursor);
+    if (running)
+        setCursor(pauseCursor());
+    else
+        unsetCursor();
 }
 
 void CountdownLabel::mousePressEvent(QMouseEvent* event)

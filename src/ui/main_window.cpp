@@ -135,6 +135,10 @@ void MainWindow::FormCreate()
     if (!languageError.isEmpty())
         showMessage(languageError);
 
+    // Hints stay on screen for ten seconds.
+    for (QWidget* w : findChildren<QWidget*>())
+        w->setToolTipDuration(10000);
+
     m_timer.setInterval(1000);
     connect(&m_timer, &QTimer::timeout, this, &MainWindow::Timer1Timer);
     m_timer.start();

@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QLabel>
+#include <QMouseEvent>
 
 using namespace quodra;
 using namespace quodra::e2e;
@@ -141,4 +143,34 @@ TEST(MainWindowInProcess, CaptionNamesTheDeviceWhileTheListIsHidden)
     EXPECT_EQ(window.windowTitle(), QStringLiteral("Quodra.01.2"));
     window.FormDestroy();
     EXPECT_TRUE(readAll(dir.file(QStringLiteral("Quodra_st.ini"))).contains("gridpanel_vis=1\n"));
+}
+
+// The countdown label: a click pauses and resumes the countdown, and the pointer over it shows the
+// pause cursor only while a countdown runs.
+TEST(MainWindowInProcess, CountdownLabelClickPausesWithItsCursor)
+{
+    ensureApp();
+    Console dir;
+    ASSERT_TRUE(dir.writeIni("[Nastaveni]\r\nperioda_val=10\r\n"));
+    ui::MainWindow window(dir.dir());
+    auto* label = window.findChild<QLabel*>(QStringLiteral("Label4"));
+    ASSERT_NE(label, nullptr);
+    const auto click = [label] {
+        QMouseEvent press(QEvent::MouseButtonPress, QPointF(2, 2), label->mapToGlobal(QPointF(2, 2)),
+                          Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(label, &press);
+    };
+    EXPECT_NE(label->cursor().shape(), Qt::BitmapCursor) << "no countdown before the first tick";
+    window.Timer1Timer();
+    EXPECT_EQ(label->text(), QStringLiteral("Timer: 3"));
+    EXPECT_EQ(label->cursor().shape(), Qt::BitmapCursor);
+    click();
+    window.Timer1Timer();
+    EXPECT_EQ(label->text(), QStringLiteral("Stop: 3"));
+    window.Timer1Timer();
+    EXPECT_EQ(label->text(), QStringLiteral("Stop: 3"));
+    click();
+    window.Timer1Timer();
+    EXPECT_EQ(label->text(), QStringLiteral("Timer: 2"));
+    window.FormDestroy();
 }

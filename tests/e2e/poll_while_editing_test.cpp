@@ -122,7 +122,8 @@ TEST(MainWindowInProcess, PollsWhileTheGridIsEditedAndDevicesAreInsertedAndDelet
     const std::vector<core::DeviceSnapshot> now = window.table().snapshots();
     ASSERT_EQ(model->rowCount(), int(now.size()));
     for (int r = 0; r < model->rowCount(); ++r) {
-        EXPECT_EQ(model->index(r, ColAddress).data().toString(), now[std::size_t(r)].konfig.addressWithPort());
+        EXPECT_EQ(model->index(r, ColAddress).data().toString(),
+                  now[std::size_t(r)].konfig.addressWithPort());
         EXPECT_EQ(model->index(r, ColDescription).data().toString(), now[std::size_t(r)].konfig.popis.text());
     }
 

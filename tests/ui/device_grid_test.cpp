@@ -324,9 +324,8 @@ TEST_F(GridTest, StateFilterButtonsFollowTheSummary)
     struct Case {
         int button;
         bool enabled;
-    } cases[] = {{core::fbAlarms, true},         {core::fbCustomAlarms, false},
-                 {core::fbValueAlarms, false},   {core::fbErrors, false},
-                 {core::fbTrap, true},           {core::fbAlarmsChanged, false},
+    } cases[] = {{core::fbAlarms, true},        {core::fbCustomAlarms, false}, {core::fbValueAlarms, false},
+                 {core::fbErrors, false},       {core::fbTrap, true},          {core::fbAlarmsChanged, false},
                  {core::fbErrorsChanged, false}};
     for (const Case& c : cases)
         EXPECT_EQ(panel.filterButton(c.button)->isEnabled(), c.enabled) << "button " << c.button;
