@@ -15,6 +15,7 @@
 #include <QThread>
 
 #include <chrono>
+#include <csignal>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -132,9 +133,11 @@ public:
     }
 
     // SIGTERM, then the exit code (-1 when it did not end in time or crashed).
-    int terminate(int ms = 15000)
+    int terminate(int ms = 15000) { return signal(SIGTERM, ms); }
+    // The same with another signal (SIGINT: Ctrl+C in the terminal that started it).
+    int signal(int sig, int ms = 15000)
     {
-        m_process->terminate();
+        ::kill(pid_t(m_process->processId()), sig);
         if (!m_process->waitForFinished(ms))
             return -1;
         return m_process->exitStatus() == QProcess::NormalExit ? m_process->exitCode() : -1;
