@@ -1,5 +1,6 @@
 #include "core/atomic_file.h"
 
+#include <QFile>
 #include <QSaveFile>
 
 namespace quodra::core {
@@ -21,6 +22,25 @@ bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* 
         return false;
     }
     return true;
+}
+
+std::optional<QByteArray> readFileIfExists(const QString& path, QString* error)
+{
+    QFile file(path);
+    if (!file.exists())
+        return QByteArray();
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString());
+        return std::nullopt;
+    }
+    QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        if (error)
+            *error = QStringLiteral("Cannot read file \"%1\". %2").arg(path, file.errorString());
+        return std::nullopt;
+    }
+    return bytes;
 }
 
 } // namespace quodra::core

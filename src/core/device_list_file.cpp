@@ -2,35 +2,19 @@
 
 #include "core/atomic_file.h"
 
-#include <QFile>
-
 namespace quodra::core {
 
 namespace {
 constexpr int kHeaderSize = 2;
-
-void setError(QString* error, const QString& text)
-{
-    if (error)
-        *error = text;
-}
 } // namespace
 
 std::optional<std::vector<Tkonfig>> readDeviceList(const QString& path, QString* error,
                                                    const std::vector<Tkonfig>& base)
 {
-    QFile file(path);
-    if (!file.exists())
-        return std::vector<Tkonfig>{};
-    if (!file.open(QIODevice::ReadOnly)) {
-        setError(error, QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));
+    const std::optional<QByteArray> read = readFileIfExists(path, error);
+    if (!read)
         return std::nullopt;
-    }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        setError(error, QStringLiteral("Cannot read file \"%1\". %2").arg(path, file.errorString()));
-        return std::nullopt;
-    }
+    const QByteArray& bytes = *read;
     if (bytes.isEmpty())
         return std::vector<Tkonfig>{};
     const int count = quint8(bytes[0]);

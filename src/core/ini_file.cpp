@@ -3,7 +3,6 @@
 #include "core/atomic_file.h"
 #include "core/code_page.h"
 
-#include <QFile>
 #include <QStringDecoder>
 
 #include <climits>
@@ -11,12 +10,6 @@
 namespace quodra::core {
 
 namespace {
-
-void setError(QString* error, const QString& text)
-{
-    if (error)
-        *error = text;
-}
 
 bool isBlankOrComment(const QString& line)
 {
@@ -106,19 +99,10 @@ IniFile IniFile::fromBytes(QByteArrayView bytes)
 
 std::optional<IniFile> IniFile::read(const QString& path, QString* error)
 {
-    QFile file(path);
-    if (!file.exists())
-        return fromBytes({});
-    if (!file.open(QIODevice::ReadOnly)) {
-        setError(error, QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));
+    const std::optional<QByteArray> bytes = readFileIfExists(path, error);
+    if (!bytes)
         return std::nullopt;
-    }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        setError(error, QStringLiteral("Cannot read file \"%1\". %2").arg(path, file.errorString()));
-        return std::nullopt;
-    }
-    return fromBytes(bytes);
+    return fromBytes(*bytes);
 }
 
 QByteArray IniFile::toBytes() const

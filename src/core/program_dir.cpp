@@ -45,4 +45,11 @@ QString resolveProgramDir(const QString& dirOption, const QString& executableDir
     return ensureDir(dataHome + QStringLiteral("/quodra-st"), error);
 }
 
+QString withTrailingSeparator(const QString& directory)
+{
+    if (directory.isEmpty() || directory.endsWith(QLatin1Char('/')) || directory.endsWith(QLatin1Char('\\')))
+        return directory;
+    return directory + QLatin1Char('/');
+}
+
 } // namespace quodra::core

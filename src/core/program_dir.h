@@ -14,6 +14,10 @@ QString dirOption(const QStringList& arguments);
 // directory when writable; else $XDG_DATA_HOME/quodra-st (~/.local/share/quodra-st), created on
 // demand. Absolute, without a trailing separator. Empty with an error text when the chosen
 // directory cannot be created.
+// The directory text with a path separator at its end (an empty text stays empty), so file names
+// join it by plain concatenation.
+QString withTrailingSeparator(const QString& directory);
+
 QString resolveProgramDir(const QString& dirOption, const QString& executableDir, QString* error = nullptr);
 
 } // namespace quodra::core

@@ -1,6 +1,7 @@
 #include "core/settings.h"
 
 #include "core/ini_file.h"
+#include "core/program_dir.h"
 
 #include <QFileInfo>
 
@@ -162,18 +163,11 @@ template <class Io, class S> void exchange(Io& io, S& s)
     io.field(kForm, QStringLiteral("Graf"), s.graphShown);
 }
 
-QString withSlash(QString path)
-{
-    if (!path.endsWith(QLatin1Char('/')))
-        path += QLatin1Char('/');
-    return path;
-}
-
 QString existingDirOr(const QString& dir, const QString& fallback)
 {
     if (dir.trimmed().isEmpty() || !QFileInfo(dir).isDir())
         return fallback;
-    return withSlash(dir);
+    return withTrailingSeparator(dir);
 }
 
 } // namespace
@@ -195,7 +189,7 @@ int Settings::graphInt(const QString& key, int defaultValue) const
 Settings Settings::load(const QString& iniPath, const QString& programDir)
 {
     Settings s;
-    const QString home = withSlash(programDir);
+    const QString home = withTrailingSeparator(programDir);
     s.logDirWrite = home;
     s.logDirRead = home;
     // An unreadable file is treated like a missing one: every setting keeps its default.

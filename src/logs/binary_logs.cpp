@@ -1,21 +1,17 @@
 #include "logs/binary_logs.h"
 
 #include "core/date_time.h"
+#include "core/program_dir.h"
 
 #include <QFile>
 #include <QMutexLocker>
 
 #include <type_traits>
 
+
 namespace quodra::logs {
 
 namespace {
-QString withSeparator(const QString& directory) {
-    if (directory.isEmpty() || directory.endsWith(QLatin1Char('/')) || directory.endsWith(QLatin1Char('\\')))
-        return directory;
-    return directory + QLatin1Char('/');
-}
-
 void setError(QString* error, const QString& text) {
     if (error)
         *error = text;
@@ -68,7 +64,7 @@ BinaryLogs::BinaryLogs(core::DeviceTable& table) : m_table(table) {}
 
 void BinaryLogs::setDirectory(const QString& directory) {
     QMutexLocker lock(&m_mutex);
-    m_directory = withSeparator(directory);
+    m_directory = core::withTrailingSeparator(directory);
 }
 
 QString BinaryLogs::directory() const {

@@ -2,20 +2,13 @@
 
 #include "core/code_page.h"
 #include "core/date_time.h"
+#include "core/program_dir.h"
 
 #include <QFile>
 #include <QMutexLocker>
 
-namespace quodra::logs {
 
-namespace {
-// Directory texts are joined by plain concatenation, so keep a separator at the end.
-QString withSeparator(const QString& directory) {
-    if (directory.isEmpty() || directory.endsWith(QLatin1Char('/')) || directory.endsWith(QLatin1Char('\\')))
-        return directory;
-    return directory + QLatin1Char('/');
-}
-} // namespace
+namespace quodra::logs {
 
 QString event::exchangeError(const QString& failure) {
     return QStringLiteral("<ERROR> <") + failure + QLatin1Char('>');
@@ -33,7 +26,7 @@ bool EventLog::enabled() const {
 
 void EventLog::setDirectory(const QString& directory) {
     QMutexLocker lock(&m_mutex);
-    m_directory = withSeparator(directory);
+    m_directory = core::withTrailingSeparator(directory);
 }
 
 QString EventLog::directory() const {
