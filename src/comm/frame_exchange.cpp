@@ -7,7 +7,14 @@
 #include <QNetworkProxy>
 #include <QTcpSocket>
 #include <QThread>
-#include <QUdpSocket>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace quodra::comm {
 
@@ -31,6 +38,8 @@ FrameExchange::FrameExchange(const core::Tkonfig& device, core::Transport protoc
 FrameExchange::~FrameExchange()
 {
     closeTcp();
+    if (m_udpFd >= 0)
+        ::close(m_udpFd);
 }
 
 bool FrameExchange::tcpOpen() const
@@ -86,12 +95,10 @@ bool FrameExchange::setUdpTarget()
         return false;
     }
     m_udpTarget = address;
-    if (!m_udp) {
-        m_udp = std::make_unique<QUdpSocket>();
-        m_udp->setProxy(QNetworkProxy::NoProxy);
-        if (!m_udp->bind(QHostAddress::AnyIPv4, 0)) {
-            m_openError = m_udp->errorString();
-            m_udp.reset();
+    if (m_udpFd < 0) {
+        m_udpFd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        if (m_udpFd < 0) {
+            m_openError = QString::fromLocal8Bit(std::strerror(errno));
             return false;
         }
     }
@@ -180,47 +187,49 @@ bool FrameExchange::ExchangeUdp()
 {
     exchangeFailed = false;
     lastError.clear();
-    if (!m_udp || m_udpTarget.isNull())
+    if (m_udpFd < 0 || m_udpTarget.isNull())
         return failUdp(QStringLiteral("No target"));
-    QUdpSocket& s = *m_udp;
-    char discard[1];
-    while (s.hasPendingDatagrams()) // late answers to earlier requests
-        s.readDatagram(discard, sizeof discard);
+    const quint32 target = m_udpTarget.toIPv4Address();
+    char buffer[2048];
+    while (::recv(m_udpFd, buffer, sizeof buffer, MSG_DONTWAIT) >= 0) {
+        // late answers to earlier requests
+    }
 
     const QDeadlineTimer deadline(m_timeouts.udpWaitMs);
-    if (s.writeDatagram(frameBuffer.encode(), m_udpTarget, kUdpDevicePort) < 0)
-        return failUdp(s.errorString());
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(kUdpDevicePort);
+    to.sin_addr.s_addr = htonl(target);
+    const QByteArray request = frameBuffer.encode();
+    if (::sendto(m_udpFd, request.constData(), size_t(request.size()), 0, reinterpret_cast<const sockaddr*>(&to),
+                 sizeof to) < 0)
+        return failUdp(QString::fromLocal8Bit(std::strerror(errno)));
     for (;;) {
-        while (s.hasPendingDatagrams()) {
-            const qint64 size = s.pendingDatagramSize();
-            QByteArray datagram(qMax<qint64>(size, 0), Qt::Uninitialized);
-            QHostAddress from;
-            quint16 fromPort = 0;
-            const qint64 got = s.readDatagram(datagram.data(), datagram.size(), &from, &fromPort);
-            if (got < 0)
-                continue;
-            datagram.truncate(got);
-            if (!from.isEqual(m_udpTarget, QHostAddress::ConvertV4MappedToIPv4) || fromPort != kUdpDevicePort)
-                continue; // stray datagram: not from the device asked
-            if (datagram.size() > kMaxUdpDatagram)
-                return failUdp(QStringLiteral("Reply datagram of %1 bytes exceeds %2")
-                                   .arg(datagram.size())
-                                   .arg(kMaxUdpDatagram));
-            const auto frame = decodeFrame(datagram);
-            if (!frame)
-                return failUdp(QStringLiteral("Malformed reply datagram"));
-            frameBuffer = *frame;
-            return true;
+        pollfd p{m_udpFd, POLLIN, 0};
+        const int ready = ::poll(&p, 1, remainingMs(deadline));
+        if (ready < 0 && errno != EINTR)
+            return failUdp(QString::fromLocal8Bit(std::strerror(errno)));
+        if (ready > 0) {
+            sockaddr_in from{};
+            socklen_t fromLength = sizeof from;
+            // MSG_TRUNC: the datagram's real length even when it does not fit the buffer.
+            const ssize_t got = ::recvfrom(m_udpFd, buffer, sizeof buffer, MSG_TRUNC | MSG_DONTWAIT,
+                                           reinterpret_cast<sockaddr*>(&from), &fromLength);
+            // An error here is an ICMP report on the socket: keep waiting for a real reply.
+            if (got >= 0 && from.sin_family == AF_INET && ntohl(from.sin_addr.s_addr) == target &&
+                ntohs(from.sin_port) == kUdpDevicePort) {
+                if (got > kMaxUdpDatagram)
+                    return failUdp(QStringLiteral("Reply datagram of %1 bytes exceeds %2").arg(got).arg(kMaxUdpDatagram));
+                const auto frame = decodeFrame(QByteArrayView(buffer, qsizetype(got)));
+                if (!frame)
+                    return failUdp(QStringLiteral("Malformed reply datagram"));
+                frameBuffer = *frame;
+                return true;
+            }
+            // otherwise a stray datagram, not from the device asked
         }
-        if (deadline.hasExpired() || !s.waitForReadyRead(remainingMs(deadline))) {
-            if (s.hasPendingDatagrams())
-                continue;
-            if (deadline.hasExpired() || s.error() == QAbstractSocket::SocketTimeoutError)
-                return failUdp(QStringLiteral("No reply within %1 ms").arg(m_timeouts.udpWaitMs));
-            // An ICMP error reported on the socket: keep waiting for a real reply until the deadline.
-            if (!deadline.hasExpired())
-                QThread::msleep(qMin(10, remainingMs(deadline)));
-        }
+        if (deadline.hasExpired())
+            return failUdp(QStringLiteral("No reply within %1 ms").arg(m_timeouts.udpWaitMs));
     }
 }
 

@@ -19,7 +19,6 @@
 #include <memory>
 
 class QTcpSocket;
-class QUdpSocket;
 
 namespace quodra::logs {
 class EventLog;
@@ -84,7 +83,9 @@ private:
     ExchangeTimeouts m_timeouts;
     logs::EventLog* m_eventLog;
     std::unique_ptr<QTcpSocket> m_tcp;
-    std::unique_ptr<QUdpSocket> m_udp;
+    // A plain datagram socket: one per operation, so a reply that comes too late for an earlier
+    // operation never reaches a later one; cheaper to open than a Qt socket object.
+    int m_udpFd = -1;
     QHostAddress m_udpTarget;
     QString m_openError;
 };
