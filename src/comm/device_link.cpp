@@ -75,10 +75,9 @@ QString durationText(const unsigned char b[4])
     return QString::asprintf("%dd %d:%d:%d", int(b[3]), int(b[2]), int(b[1]), int(b[0]));
 }
 
-QString numberText(float value, int decimals)
+QString numberText(float value, int decimals, const QString& point)
 {
     QString text = QString::asprintf("%.*f", decimals, double(value));
-    const QString point = QLocale::system().decimalPoint();
     if (point != QLatin1String("."))
         text.replace(QLatin1Char('.'), point);
     return text;
@@ -402,6 +401,7 @@ void DeviceLink::QueryStatus(quint8 device, bool interactive)
         QString text;
     };
     std::vector<ChannelResult> results;
+    const QString decimalPoint = QLocale::system().decimalPoint();
     quint16 touched = 0;
     for (const Entry& e : entries) {
         if (e.channel >= core::kValueCount)
@@ -430,7 +430,7 @@ void DeviceLink::QueryStatus(quint8 device, bool interactive)
             text = durationText(e.bytes);
         } else {
             timeMask = quint16(timeMask & ~bit);
-            text = numberText(value, m_options.valueDecimals(e.channel));
+            text = numberText(value, m_options.valueDecimals(e.channel), decimalPoint);
         }
         results.push_back({e.channel, value, text});
     }
