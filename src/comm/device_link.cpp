@@ -15,6 +15,8 @@ namespace quodra::comm {
 
 namespace {
 
+const QString kNoPingAnswer = QStringLiteral("No answer to the ping");
+
 using core::DeviceId;
 using core::Tkonfig;
 using core::Tstav;
@@ -96,6 +98,12 @@ void DeviceLink::setObserver(CommObserver* observer)
     m_observer.store(observer);
 }
 
+QString DeviceLink::lastFailure() const
+{
+    QMutexLocker lock(&m_operation);
+    return m_lastFailure;
+}
+
 CommObserver& DeviceLink::obs() const
 {
     CommObserver* o = m_observer.load();
@@ -136,8 +144,9 @@ void DeviceLink::writeStateLog(DeviceId id, std::uint8_t code)
         m_binaryLogs.writeStateRecord(s->number, s->konfig, s->stav, code);
 }
 
-void DeviceLink::markUnreachable(DeviceId id, bool interactive, bool clearMasks)
+void DeviceLink::markUnreachable(DeviceId id, bool interactive, bool clearMasks, const QString& reason)
 {
+    m_lastFailure = reason;
     bool firstFailure = false;
     Tkonfig device{};
     const bool landed = m_table.modifyById(id, [&](Tkonfig& k, Tstav& s) {
@@ -309,6 +318,7 @@ void DeviceLink::readTextsLocked(DeviceId id, bool interactive)
 void DeviceLink::QueryStatus(quint8 device, bool interactive)
 {
     QMutexLocker lock(&m_operation);
+    m_lastFailure.clear();
     if (device < 1 || device > m_table.deviceCount())
         return;
     const DeviceId id = m_table.idOf(device);
@@ -337,14 +347,14 @@ void DeviceLink::QueryStatus(quint8 device, bool interactive)
     }
     const Tkonfig k = snap->konfig;
     if (!PingDevice(k.ipAddress.text())) {
-        markUnreachable(id, interactive, true);
+        markUnreachable(id, interactive, true, kNoPingAnswer);
         return;
     }
 
     FrameExchange ex(k, m_options.protocol(), timeouts, &m_eventLog);
     const bool tcp = ex.protocol() == core::Transport::Tcp;
     if (!ex.openSelected()) {
-        markUnreachable(id, interactive, true);
+        markUnreachable(id, interactive, true, ex.openError());
         return;
     }
 
@@ -352,7 +362,7 @@ void DeviceLink::QueryStatus(quint8 device, bool interactive)
     const bool customUsed = m_options.customAlarmsUsed();
     if (!ex.request('G', 'S')) {
         ex.closeTcp();
-        markUnreachable(id, interactive, true);
+        markUnreachable(id, interactive, true, ex.lastError);
         return;
     }
     const QByteArray status = ex.frameBuffer.data;
@@ -366,14 +376,14 @@ void DeviceLink::QueryStatus(quint8 device, bool interactive)
     if (!variant || !alarmsInUse || !alarms || !valuesInUse || !errors || !valueAlarms || !customAlarms) {
         ex.rejectReply(QStringLiteral("Status reply too short (%1 bytes)").arg(status.size()));
         ex.closeTcp();
-        markUnreachable(id, interactive, true);
+        markUnreachable(id, interactive, true, ex.lastError);
         return;
     }
 
     // Values; the entries are kept aside because the reference reads reuse the frame buffer.
     if (!ex.request('G', 'V')) {
         ex.closeTcp();
-        markUnreachable(id, interactive, true);
+        markUnreachable(id, interactive, true, ex.lastError);
         return;
     }
     struct Entry {
@@ -500,6 +510,7 @@ void DeviceLink::QueryStatus(quint8 device, bool interactive)
 void DeviceLink::QueryOutputs(quint8 device, bool ping, bool interactive)
 {
     QMutexLocker lock(&m_operation);
+    m_lastFailure.clear();
     if (device < 1 || device > m_table.deviceCount())
         return;
     if (interactive)
@@ -518,7 +529,7 @@ void DeviceLink::queryOutputsLocked(FrameExchange* open, DeviceId id, bool ping,
     if (interactive)
         obs().gridMark(id, GridMark::Running);
     if (ping && !PingDevice(k.ipAddress.text())) {
-        markUnreachable(id, interactive, false);
+        markUnreachable(id, interactive, false, kNoPingAnswer);
         return;
     }
     std::optional<FrameExchange> own;
@@ -529,7 +540,7 @@ void DeviceLink::queryOutputsLocked(FrameExchange* open, DeviceId id, bool ping,
         // Inside a status query the device has just answered; on its own, a refused or timed-out
         // connection means the device is unreachable.
         if (!open)
-            markUnreachable(id, interactive, false);
+            markUnreachable(id, interactive, false, ex->openError());
         return;
     }
     const bool ok = ex->request('G', 'R');
@@ -539,7 +550,7 @@ void DeviceLink::queryOutputsLocked(FrameExchange* open, DeviceId id, bool ping,
         // On its own (outputs dialog, after a switch) a failed read means the device is gone, as
         // a refused connection does; inside a status query the device has just answered.
         if (!open)
-            markUnreachable(id, interactive, false);
+            markUnreachable(id, interactive, false, ex->lastError);
         return;
     }
     const QByteArray data = ex->frameBuffer.data;

@@ -62,12 +62,14 @@ public:
     SwitchOutcome SwitchOutput(quint8 device, int k, OutputSwitchUi& ui);
     // True at once when pingFirst is off; otherwise one ICMP echo answered by exactly that address.
     bool PingDevice(const QString& address);
+    // Why the last status or outputs query found its device unreachable; empty when it did not.
+    QString lastFailure() const;
 
 private:
     std::optional<core::DeviceSnapshot> snapshotOf(core::DeviceId id) const;
     void readTextsLocked(core::DeviceId id, bool interactive);
     void queryOutputsLocked(FrameExchange* open, core::DeviceId id, bool ping, bool interactive);
-    void markUnreachable(core::DeviceId id, bool interactive, bool clearMasks);
+    void markUnreachable(core::DeviceId id, bool interactive, bool clearMasks, const QString& reason);
     void writeStateLog(core::DeviceId id, std::uint8_t code);
     void finish(core::DeviceId id, bool interactive);
 
@@ -78,7 +80,8 @@ private:
     CommObserver& obs() const;
 
     std::atomic<CommObserver*> m_observer;
-    QMutex m_operation; // held around each whole operation
+    mutable QMutex m_operation; // held around each whole operation
+    QString m_lastFailure;      // guarded by m_operation
     std::atomic<bool> m_pingNoticeGiven{false};
 };
 

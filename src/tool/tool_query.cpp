@@ -220,9 +220,9 @@ int runQuery(const QStringList& args)
                                ? QString()
                                : QStringLiteral(": ") + observer.errors.join(QStringLiteral("; "));
     if (s.stav.commState != core::CommAnswered) {
-        fail(QStringLiteral("device %1 did not answer the status query: connection refused or timed out, "
-                            "or an exchange failed%2")
-                 .arg(target, detail));
+        const QString reason = link.lastFailure();
+        fail(QStringLiteral("device %1 did not answer the status query: %2%3")
+                 .arg(target, reason.isEmpty() ? QStringLiteral("no answer") : reason, detail));
         return kExitUnreachable;
     }
     if (a->texts && s.konfig.textsLoaded == 0) {

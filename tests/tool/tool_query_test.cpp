@@ -267,14 +267,15 @@ TEST_F(ToolQueryTest, UnreachableDeviceAndFailedExchangesExitWithTwo)
     struct Case {
         QStringList arguments;
         const char* named;
+        const char* reason; // why, as the message gives it
     };
     const Case cases[] = {
-        {{QStringLiteral("127.0.30.9")}, "127.0.30.9:9760"}, // nothing listens there
-        {{QStringLiteral("127.0.30.9:9999")}, "127.0.30.9:9999"},
-        {{midFrame}, "127.0.30.6:9760"},
-        {{midFrame, QStringLiteral("--udp")}, "127.0.30.6 (UDP"},
-        {{badOutputs, QStringLiteral("--outputs")}, "outputs"},
-        {{badTexts, QStringLiteral("--texts")}, "texts"},
+        {{QStringLiteral("127.0.30.9")}, "127.0.30.9:9760", "refused"}, // nothing listens there
+        {{QStringLiteral("127.0.30.9:9999")}, "127.0.30.9:9999", "refused"},
+        {{midFrame}, "127.0.30.6:9760", "closed the connection"},
+        {{midFrame, QStringLiteral("--udp")}, "127.0.30.6 (UDP", "Malformed reply datagram"},
+        {{badOutputs, QStringLiteral("--outputs")}, "outputs", "outputs"},
+        {{badTexts, QStringLiteral("--texts")}, "texts", "texts"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.arguments.join(QLatin1Char(' ')).toStdString());
@@ -283,6 +284,7 @@ TEST_F(ToolQueryTest, UnreachableDeviceAndFailedExchangesExitWithTwo)
         EXPECT_TRUE(r.out.isEmpty()) << r.out.constData();
         EXPECT_TRUE(r.err.startsWith("quodra-tool: ")) << r.err.constData();
         EXPECT_TRUE(r.err.contains(c.named)) << r.err.constData();
+        EXPECT_TRUE(r.err.contains(c.reason)) << r.err.constData();
     }
 }
 
@@ -298,6 +300,7 @@ TEST_F(ToolQueryTest, SilentDeviceEndsAtTheReadTimeout)
     const QueryRun r = query({address});
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_TRUE(r.err.contains("127.0.30.12:9760")) << r.err.constData();
+    EXPECT_TRUE(r.err.contains("Read timed out after 5000 ms")) << r.err.constData();
     EXPECT_GE(clock.elapsed(), 4500);
     EXPECT_EQ(fleet->received(address).count("GS"), 1);
     EXPECT_EQ(fleet->received(address).count("GV"), 0);
