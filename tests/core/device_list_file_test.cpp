@@ -5,24 +5,13 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "test_files.h"
+
 #include <gtest/gtest.h>
 
 using namespace quodra::core;
 
 namespace {
-
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void writeAll(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    ASSERT_EQ(f.write(bytes), bytes.size());
-}
 
 // A file of `count` records whose every byte is a fixed pseudo-random pattern, so stale bytes
 // after each string's length are in it too.

@@ -11,6 +11,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include "tool_run.h"
+
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -20,10 +22,7 @@ using namespace quodra;
 
 namespace {
 
-struct QueryRun {
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
+struct QueryRun : ToolRun {
     QJsonObject json; // the printed object when exit code 0
 };
 
@@ -84,22 +83,8 @@ protected:
     // separator).
     QueryRun query(const QStringList& arguments, const QString& locale = QStringLiteral("C"))
     {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("LC_ALL"), locale);
-        p.setProcessEnvironment(env);
-        p.setWorkingDirectory(workDir.path());
-        p.start(QStringLiteral(QUODRA_TOOL_PATH), QStringList{QStringLiteral("query")} + arguments);
         QueryRun r;
-        if (!p.waitForFinished(30000) || p.exitStatus() != QProcess::NormalExit) {
-            ADD_FAILURE() << "quodra-tool did not finish: " << p.errorString().toStdString();
-            p.kill();
-            p.waitForFinished();
-            return r;
-        }
-        r.exitCode = p.exitCode();
-        r.out = p.readAllStandardOutput();
-        r.err = p.readAllStandardError();
+        static_cast<ToolRun&>(r) = runTool(QStringList{QStringLiteral("query")} + arguments, locale, workDir.path());
         if (r.exitCode == 0) {
             EXPECT_TRUE(r.out.endsWith('\n'));
             EXPECT_EQ(r.out.count('\n'), 1) << "one object on one line";

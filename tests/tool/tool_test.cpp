@@ -11,33 +11,13 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include "tool_run.h"
+
 #include <gtest/gtest.h>
 
 using namespace quodra;
 
 namespace {
-
-struct ToolRun {
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
-ToolRun runTool(const QStringList& arguments) {
-    QProcess p;
-    p.start(QStringLiteral(QUODRA_TOOL_PATH), arguments);
-    ToolRun r;
-    if (!p.waitForFinished(30000) || p.exitStatus() != QProcess::NormalExit) {
-        ADD_FAILURE() << "quodra-tool did not finish: " << p.errorString().toStdString();
-        p.kill();
-        p.waitForFinished();
-        return r;
-    }
-    r.exitCode = p.exitCode();
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
-    return r;
-}
 
 // One compact JSON object per line.
 std::vector<QJsonObject> jsonLines(const QByteArray& out) {
